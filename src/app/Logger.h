@@ -54,6 +54,8 @@ public:
     static std::string FormatRecord(const CLogRecord& record);
 
 private:
+    // Every field below except m_nLevel and m_strBaseName changes only under the process-wide
+    // lock that all file handlers share.
     int m_nLevel;
     int m_nNextSequence = 0;
     std::string m_strBaseName;
@@ -64,16 +66,19 @@ private:
 class CLogger {
 public:
     static constexpr int kMaxHandlers = 128;
-    explicit CLogger(const std::string& name);
+    // constexpr so that g_Logger is ready before any other static object's constructor logs.
+    constexpr explicit CLogger(const char* name) : m_pszName(name) {}
     // Builds a record and hands it to every handler. Any thread; always returns 1.
     int Log(int level, const char* sourceFile, int sourceLine, const std::string& message);
     // Slot index of the handler; kMaxHandlers when all slots are taken.
     int AddHandler(CLogHandler* handler);
-    // Empties the slot that holds the handler (not deleted). For shutdown and tests.
+    // Empties the slot that holds the handler (not deleted). For shutdown and tests. Returns
+    // once no thread is publishing to it any more, so the handler may then be destroyed.
     void RemoveHandler(CLogHandler* handler);
 
 private:
-    std::string m_strName;
+    const char* m_pszName;
+    // Guards the slots; held while publishing, so a handler must not log from Publish.
     std::mutex m_mSlots;
     CLogHandler* m_handlers[kMaxHandlers] = {};
 };
