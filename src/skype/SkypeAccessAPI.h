@@ -1,0 +1,269 @@
+#pragma once
+// The text protocol of Skype's desktop API as this program speaks it: keyword and value tables,
+// outbound commands (DeviceToSkypeCmd), parsed inbound lines (SkypeToDeviceCmd) and the rule
+// that ties a reply to the command waiting for it (IsReplyTo). Text is UTF-8 throughout.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "skype/SkypeApi.h"
+
+// Inbound keywords: the first word of a received line; the index is the line's kind.
+enum {
+    S2D_NAME = 0,
+    S2D_PROTOCOL,
+    S2D_USERSTATUS,
+    S2D_CONNSTATUS,
+    S2D_CURRENTUSERHANDLE,
+    S2D_AUDIO_IN,
+    S2D_AUDIO_OUT,
+    S2D_RINGER,
+    S2D_MUTE,
+    S2D_PRIVILEGE,
+    S2D_SKYPEVERSION,
+    S2D_USERS,
+    S2D_FRIENDS,
+    S2D_CALLS,
+    S2D_MISSEDCALLS,
+    S2D_MESSAGES,
+    S2D_MISSEDMESSAGES,
+    S2D_USER,
+    S2D_CALL,
+    S2D_MESSAGE,
+    S2D_CALLHISTORYCHANGED,
+    S2D_IMHISTORYCHANGED,
+    S2D_OPEN_ADDAFRIEND,
+    S2D_OPEN_IM,
+    S2D_FOCUS,
+    S2D_PONG,
+    S2D_ERROR,
+    S2D_UNKNOWN,  // the first word matched no keyword; also the table's size
+};
+extern const char* const g_aszSkypeToDeviceCmds[S2D_UNKNOWN];
+
+// Outbound keywords: the start of a command's text; the index is the command's type.
+enum {
+    D2S_NAME = 0,
+    D2S_PROTOCOL,
+    D2S_SEARCH_USERS,
+    D2S_SEARCH_FRIENDS,
+    D2S_SEARCH_CALLS,
+    D2S_SEARCH_MISSEDCALLS,
+    D2S_SEARCH_ACTIVECALLS,
+    D2S_SEARCH_MESSAGES,
+    D2S_SEARCH_MISSEDMESSAGES,
+    D2S_GET_USER,
+    D2S_GET_CALL,
+    D2S_GET_MESSAGE,
+    D2S_GET_USERSTATUS,
+    D2S_GET_CONNSTATUS,
+    D2S_GET_AUDIO_IN,
+    D2S_GET_AUDIO_OUT,
+    D2S_GET_RINGER,
+    D2S_GET_CURRENTUSERHANDLE,
+    D2S_GET_MUTE,
+    D2S_GET_PRIVILEGE,
+    D2S_GET_SKYPEVERSION,
+    D2S_SET_CALL,
+    D2S_SET_MESSAGE,
+    D2S_SET_USERSTATUS,
+    D2S_SET_MUTE,
+    D2S_SET_AUDIO_IN,
+    D2S_SET_AUDIO_OUT,
+    D2S_SET_RINGER,
+    D2S_CALL,
+    D2S_MESSAGE,
+    D2S_OPEN_ADDAFRIEND,
+    D2S_OPEN_IM,
+    D2S_FOCUS,
+    D2S_PING,
+    D2S_COUNT,
+};
+extern const char* const g_aszDeviceToSkypeCmds[D2S_COUNT];
+
+enum {
+    USERSTATUS_UNKNOWN = 0,
+    USERSTATUS_OFFLINE,
+    USERSTATUS_ONLINE,
+    USERSTATUS_SKYPEME,
+    USERSTATUS_AWAY,
+    USERSTATUS_NA,
+    USERSTATUS_DND,
+    USERSTATUS_INVISIBLE,
+    USERSTATUS_SKYPEOUT,
+    USERSTATUS_LOGGEDOUT,
+    USERSTATUS_COUNT,  // also the value of a status not in the table
+};
+extern const char* const g_aszUserStatus[USERSTATUS_COUNT];
+
+enum {
+    CONNSTATUS_OFFLINE = 0,
+    CONNSTATUS_CONNECTING,
+    CONNSTATUS_PAUSING,
+    CONNSTATUS_ONLINE,
+    CONNSTATUS_LOGGEDOUT,
+    CONNSTATUS_COUNT,
+};
+extern const char* const g_aszConnStatus[CONNSTATUS_COUNT];
+
+enum {
+    CALLSTATUS_UNPLACED = 0,
+    CALLSTATUS_ROUTING,
+    CALLSTATUS_EARLYMEDIA,
+    CALLSTATUS_FAILED,
+    CALLSTATUS_RINGING,
+    CALLSTATUS_INPROGRESS,
+    CALLSTATUS_ONHOLD,
+    CALLSTATUS_LOCALHOLD,
+    CALLSTATUS_REMOTEHOLD,
+    CALLSTATUS_FINISHED,
+    CALLSTATUS_MISSED,
+    CALLSTATUS_REFUSED,
+    CALLSTATUS_BUSY,
+    CALLSTATUS_CANCELLED,
+    CALLSTATUS_COUNT,
+};
+extern const char* const g_aszCallStatus[CALLSTATUS_COUNT];
+
+// Values of a call's TYPE property.
+enum {
+    CALLTYPE_INCOMING_PSTN = 0,
+    CALLTYPE_OUTGOING_PSTN,
+    CALLTYPE_INCOMING_P2P,
+    CALLTYPE_OUTGOING_P2P,
+    CALLTYPE_AUTHREQUEST,
+    CALLTYPE_TEXT,
+    CALLTYPE_CONTACTS,
+    CALLTYPE_COUNT,
+};
+extern const char* const g_aszCallType[CALLTYPE_COUNT];
+
+enum {
+    PROP_TIMESTAMP = 0,
+    PROP_PARTNER_HANDLE,
+    PROP_PARTNER_DISPNAME,
+    PROP_CONF_ID,
+    PROP_TYPE,
+    PROP_STATUS,
+    PROP_FAILUREREASON,
+    PROP_SUBJECT,
+    PROP_PSTN_NUMBER,
+    PROP_DURATION,
+    PROP_PSTN_STATUS,
+    PROP_CONF_PARTICIPANTS_COUNT,
+    PROP_CONF_PARTICIPANT,
+    PROP_DTMF,
+    PROP_BODY,
+    PROP_HANDLE,
+    PROP_FULLNAME,
+    PROP_BIRTHDAY,
+    PROP_SEX,
+    PROP_LANGUAGE,
+    PROP_COUNTRY,
+    PROP_PROVINCE,
+    PROP_CITY,
+    PROP_PHONE_HOME,
+    PROP_PHONE_OFFICE,
+    PROP_PHONE_MOBILE,
+    PROP_HOMEPAGE,
+    PROP_ABOUT,
+    PROP_HASCALLEQUIPMENT,
+    PROP_BUDDYSTATUS,
+    PROP_ISAUTHORIZED,
+    PROP_ISBLOCKED,
+    PROP_DISPLAYNAME,
+    PROP_ONLINESTATUS,
+    PROP_LASTONLINETIMESTAMP,
+    PROP_SPEEDDIAL,
+    // These three hold a blank: they only serve in outbound commands.
+    PROP_STATUS_ONHOLD,
+    PROP_STATUS_INPROGRESS,
+    PROP_STATUS_FINISHED,
+    PROP_SEEN,
+    PROP_JOIN_CONFERENCE,
+    PROP_COUNT,
+};
+extern const char* const g_aszProperty[PROP_COUNT];
+
+// One outbound command line. A command whose text could not be built has m_nLength 0.
+class DeviceToSkypeCmd {
+public:
+    // The most bytes a command text may have, its terminating NUL included.
+    static constexpr int kMaxTextBytes = 1024;
+
+    DeviceToSkypeCmd() = default;
+    // PROTOCOL: "PROTOCOL 2".
+    DeviceToSkypeCmd(int type, int number);
+    // GET USER: "GET USER <handle> <property>".
+    DeviceToSkypeCmd(int type, const std::string& handle, int property);
+    // GET CALL, GET MESSAGE, SET MESSAGE: "<keyword> <id> <property>";
+    // SET CALL: "SET CALL <id> <property> <ch>".
+    DeviceToSkypeCmd(int type, int id, int property, char ch);
+    // The commands that are just their keyword (GET USERSTATUS, PING, ...).
+    explicit DeviceToSkypeCmd(int type);
+    // NAME, SEARCH USERS, SEARCH CALLS, SET AUDIO_IN, SET AUDIO_OUT, CALL: "<keyword> <text>".
+    DeviceToSkypeCmd(int type, const std::string& text);
+    // MESSAGE, OPEN IM: "<keyword> <handle> <text>".
+    DeviceToSkypeCmd(int type, const std::string& handle, const std::string& text);
+
+    // A copy takes the type, the matching keys and the text; not the send time, which the
+    // transport sets when it hands the copy to the sender.
+    DeviceToSkypeCmd(const DeviceToSkypeCmd& other);
+    DeviceToSkypeCmd& operator=(const DeviceToSkypeCmd& other);
+
+    // Length of m_szText in bytes plus its terminating NUL; 0 when there is no text.
+    int m_nLength = 0;
+    std::string m_szText;
+    // Wall-clock milliseconds (32-bit wrap-around) when handed to the sender; 0 until then.
+    uint32_t m_dwSentMs = 0;
+    int m_nType = -1;
+    // Reply-matching keys: handle for GET USER, MESSAGE, OPEN IM; id and property for GET/SET
+    // CALL and MESSAGE (property also for GET USER).
+    std::string m_strHandle;
+    int m_nId = -1;
+    int m_nPropertyIndex = -1;
+
+private:
+    // Takes text as the command's text, or refuses it (no text, WARNING log line).
+    void SetText(std::string text);
+};
+
+// Thrown by the SkypeToDeviceCmd parser for a line it cannot take; the transport catches it.
+class CSkypeParseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// One parsed inbound line. Every int starts at -1 and every string empty; each kind fills only
+// its own fields.
+class SkypeToDeviceCmd {
+public:
+    SkypeToDeviceCmd() = default;
+    // Parses one line (UTF-8, without a terminator). Throws CSkypeParseError for a USER, CALL or
+    // MESSAGE line whose property word is not in the property table.
+    explicit SkypeToDeviceCmd(const std::string& line);
+
+    int m_nCmd = -1;
+    std::string m_strUserHandle;
+    int m_nCallId = -1;
+    int m_nMessageId = -1;
+    int m_nProperty = -1;
+    std::string m_strValue;
+    int m_nCallType = -1;
+    int m_nCallStatus = -1;
+    int m_nUserStatus = -1;
+    int m_nConnStatus = -1;
+    int m_nErrorCode = -1;
+    std::string m_strErrorText;
+    int m_nProtocol = -1;
+    std::string m_strAudioDevice;
+    // The whole received line; list answers (USERS, CALLS, ...) are read from here.
+    std::string m_pszRawText;
+};
+
+// True when record acknowledges command.
+bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record);
+
+// Index of word in table (comparing the letters A to Z without case), or count when absent.
+int FindKeyword(const char* const* table, int count, std::string_view word);

@@ -1,0 +1,566 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Logger.h"
+#include "skype/SkypeAccessAPI.h"
+#include "skype/SkypeApi.h"
+
+namespace {
+
+// Collects what the codec logs, for the duration of one test.
+class CCaptureHandler : public CLogHandler {
+public:
+    CCaptureHandler() { g_Logger.AddHandler(this); }
+    ~CCaptureHandler() override { g_Logger.RemoveHandler(this); }
+    int Publish(CLogRecord& record) override {
+        m_records.emplace_back(record.m_nLevel, record.m_strMessage);
+        return 1;
+    }
+    int Count(int level) const {
+        int n = 0;
+        for (const auto& r : m_records)
+            n += r.first == level;
+        return n;
+    }
+    std::vector<std::pair<int, std::string>> m_records;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Parsing
+
+struct ParseCase {
+    std::string line;
+    int kind;
+    std::string handle = "";
+    int callId = -1;
+    int messageId = -1;
+    int property = -1;
+    std::string value = "";
+    int callType = -1;
+    int callStatus = -1;
+    int userStatus = -1;
+    int connStatus = -1;
+    int errorCode = -1;
+    std::string errorText = "";
+    int protocol = -1;
+    std::string audio = "";
+};
+
+TEST(CodecParseTest, Lines) {
+    const std::vector<ParseCase> cases = {
+        {.line = "CALL 12 STATUS RINGING",
+         .kind = 18,
+         .callId = 12,
+         .property = 5,
+         .value = "RINGING",
+         .callStatus = 4},
+        {.line = "call 12 status ringing",
+         .kind = 18,
+         .callId = 12,
+         .property = 5,
+         .value = "ringing",
+         .callStatus = 4},
+        {.line = "CALL 7 STATUS ONHOLD",
+         .kind = 18,
+         .callId = 7,
+         .property = 5,
+         .value = "ONHOLD",
+         .callStatus = CALLSTATUS_ONHOLD},
+        {.line = "CALL 7 STATUS SLEEPING",
+         .kind = 18,
+         .callId = 7,
+         .property = 5,
+         .value = "SLEEPING",
+         .callStatus = 14},
+        {.line = "CALL 7 TYPE incoming_p2p",
+         .kind = 18,
+         .callId = 7,
+         .property = 4,
+         .value = "incoming_p2p",
+         .callType = 2},
+        {.line = "CALL 7 TYPE VIDEO",
+         .kind = 18,
+         .callId = 7,
+         .property = 4,
+         .value = "VIDEO",
+         .callType = 7},
+        {.line = "CALL 12abc DURATION 30", .kind = 18, .callId = 12, .property = 9, .value = "30"},
+        {.line = "CALL abc DURATION 30", .kind = 18, .callId = 0, .property = 9, .value = "30"},
+        {.line = "CALL -4 DURATION 1", .kind = 18, .callId = -4, .property = 9, .value = "1"},
+        {.line = "CALL 99999999999 DURATION 1",
+         .kind = 18,
+         .callId = INT_MAX,
+         .property = 9,
+         .value = "1"},
+        {.line = "CALL 3 PARTNER_HANDLE jürgen",
+         .kind = 18,
+         .callId = 3,
+         .property = 1,
+         .value = "jürgen"},
+        {.line = "USER alice FULLNAME Alice B. Smith",
+         .kind = 17,
+         .handle = "alice",
+         .property = 16,
+         .value = "Alice B. Smith"},
+        {.line = "USER alice FULLNAME  two  blanks ",
+         .kind = 17,
+         .handle = "alice",
+         .property = 16,
+         .value = " two  blanks "},
+        {.line = "USER alice FULLNAME", .kind = 17, .handle = "alice", .property = 16},
+        {.line = "USER jürgen DISPLAYNAME Zoë 山田",
+         .kind = 17,
+         .handle = "jürgen",
+         .property = 32,
+         .value = "Zoë 山田"},
+        {.line = "USER bob ONLINESTATUS away",
+         .kind = 17,
+         .handle = "bob",
+         .property = 33,
+         .value = "away",
+         .userStatus = 4},
+        {.line = "USER bob ONLINESTATUS SLEEPING",
+         .kind = 17,
+         .handle = "bob",
+         .property = 33,
+         .value = "SLEEPING",
+         .userStatus = 10},
+        {.line = "MESSAGE 55 BODY hello  there",
+         .kind = 19,
+         .messageId = 55,
+         .property = 14,
+         .value = "hello  there"},
+        {.line = "ERROR 68", .kind = 26, .errorCode = 68},
+        {.line = "ERROR 24 Invalid call id",
+         .kind = 26,
+         .errorCode = 24,
+         .errorText = "Invalid call id"},
+        {.line = "ERROR", .kind = 26, .errorCode = 0},
+        {.line = "PROTOCOL 2", .kind = 1, .protocol = 2},
+        {.line = "PROTOCOL", .kind = 1, .protocol = 0},
+        {.line = "USERSTATUS ONLINE", .kind = 2, .userStatus = 2},
+        {.line = "userstatus dnd", .kind = 2, .userStatus = 6},
+        {.line = "USERSTATUS ONLINE NOW", .kind = 2, .userStatus = 10},  // the whole rest
+        {.line = "USERSTATUS", .kind = 2, .userStatus = 10},
+        {.line = "CONNSTATUS ONLINE", .kind = 3, .connStatus = 3},
+        {.line = "CONNSTATUS SLEEPING", .kind = 3, .connStatus = 5},
+        {.line = "CURRENTUSERHANDLE jürgen", .kind = 4, .handle = "jürgen"},
+        {.line = "AUDIO_IN Vokra Virtual Cable 1", .kind = 5, .audio = "Vokra Virtual Cable 1"},
+        {.line = "AUDIO_OUT  Lautsprecher (Realtek®)",
+         .kind = 6,
+         .audio = " Lautsprecher (Realtek®)"},
+        {.line = "OPEN IM bob RE: hi  there",
+         .kind = 23,
+         .handle = "bob",
+         .value = "RE: hi  there"},
+        {.line = "open addafriend carol", .kind = 22, .handle = "carol"},
+        {.line = "OPEN FILETRANSFER bob x", .kind = -1},
+        {.line = "OPEN", .kind = -1},
+        {.line = "CHAT 5 STATUS X", .kind = 27},
+        {.line = "#12 CALL 5 STATUS RINGING", .kind = 27},  // commands carry no id prefix
+        {.line = "OK", .kind = 27},
+        {.line = "", .kind = 27},
+        {.line = "USERS alice, bob", .kind = 11},  // lists stay in the raw text
+    };
+    for (const ParseCase& c : cases) {
+        SCOPED_TRACE(c.line);
+        SkypeToDeviceCmd r(c.line);
+        EXPECT_EQ(c.kind, r.m_nCmd);
+        EXPECT_EQ(c.handle, r.m_strUserHandle);
+        EXPECT_EQ(c.callId, r.m_nCallId);
+        EXPECT_EQ(c.messageId, r.m_nMessageId);
+        EXPECT_EQ(c.property, r.m_nProperty);
+        EXPECT_EQ(c.value, r.m_strValue);
+        EXPECT_EQ(c.callType, r.m_nCallType);
+        EXPECT_EQ(c.callStatus, r.m_nCallStatus);
+        EXPECT_EQ(c.userStatus, r.m_nUserStatus);
+        EXPECT_EQ(c.connStatus, r.m_nConnStatus);
+        EXPECT_EQ(c.errorCode, r.m_nErrorCode);
+        EXPECT_EQ(c.errorText, r.m_strErrorText);
+        EXPECT_EQ(c.protocol, r.m_nProtocol);
+        EXPECT_EQ(c.audio, r.m_strAudioDevice);
+        EXPECT_EQ(c.line, r.m_pszRawText);
+    }
+}
+
+TEST(CodecParseTest, EveryInboundKeywordGivesItsKind) {
+    const std::vector<std::pair<const char*, int>> cases = {
+        {"NAME x", 0},
+        {"PROTOCOL 2", 1},
+        {"USERSTATUS NA", 2},
+        {"CONNSTATUS OFFLINE", 3},
+        {"CURRENTUSERHANDLE bob", 4},
+        {"AUDIO_IN x", 5},
+        {"AUDIO_OUT x", 6},
+        {"RINGER x", 7},
+        {"MUTE OFF", 8},
+        {"PRIVILEGE SKYPEOUT TRUE", 9},
+        {"SKYPEVERSION 1.4", 10},
+        {"USERS a", 11},
+        {"FRIENDS a", 12},
+        {"CALLS 1, 2", 13},
+        {"MISSEDCALLS 1", 14},
+        {"MESSAGES 1", 15},
+        {"MISSEDMESSAGES 1", 16},
+        {"USER bob HANDLE bob", 17},
+        {"CALL 1 SUBJECT x", 18},
+        {"MESSAGE 1 SEEN", 19},
+        {"CALLHISTORYCHANGED", 20},
+        {"ImHistoryChanged", 21},
+        {"OPEN ADDAFRIEND bob", 22},
+        {"OPEN IM bob", 23},
+        {"FOCUS", 24},
+        {"PONG", 25},
+        {"ERROR 1 x", 26},
+    };
+    for (const auto& [line, kind] : cases)
+        EXPECT_EQ(kind, SkypeToDeviceCmd(line).m_nCmd) << line;
+}
+
+TEST(CodecParseTest, UnknownPropertyThrows) {
+    for (const char* line :
+         {"USER bob MOOD_TEXT hi", "CALL 12 VIDEO_STATUS ON", "MESSAGE 3", "USER bob",
+          "CALL 12 STATUS_ONHOLD x", "USER", "CALL 12  STATUS RINGING"}) {
+        EXPECT_THROW(SkypeToDeviceCmd{line}, CSkypeParseError) << line;
+    }
+}
+
+TEST(CodecParseTest, FoldsOnlyAsciiLetters) {
+    // A byte above 0x7F is compared as it stands: "USERß" is no keyword.
+    EXPECT_EQ(S2D_UNKNOWN, SkypeToDeviceCmd("USER\xc3\x9f x").m_nCmd);
+    EXPECT_EQ(S2D_UNKNOWN, SkypeToDeviceCmd("PONG\t").m_nCmd);
+    EXPECT_EQ(CALLSTATUS_COUNT, SkypeToDeviceCmd("CALL 1 STATUS RİNGING").m_nCallStatus);
+}
+
+TEST(CodecParseTest, UnknownKindIsLoggedAtInfo) {
+    CCaptureHandler log;
+    SkypeToDeviceCmd chat("CHAT 5 STATUS X");
+    SkypeToDeviceCmd ok("OK");
+    SkypeToDeviceCmd call("CALL 1 STATUS RINGING");
+    ASSERT_EQ(2u, log.m_records.size());
+    for (const auto& [level, text] : log.m_records) {
+        EXPECT_EQ(INFO, level);
+        EXPECT_EQ("SkypeToDeviceCmd::SkypeToDeviceCmd( Unhandled command from Skype : 0x1b]", text);
+    }
+}
+
+TEST(CodecParseTest, CopiesAreIndependent) {
+    SkypeToDeviceCmd a("USER jürgen DISPLAYNAME Zoë 山田");
+    SkypeToDeviceCmd b = a;
+    a = SkypeToDeviceCmd("PONG");
+    EXPECT_EQ("USER jürgen DISPLAYNAME Zoë 山田", b.m_pszRawText);
+    EXPECT_EQ("Zoë 山田", b.m_strValue);
+    EXPECT_EQ(S2D_USER, b.m_nCmd);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+struct TextCase {
+    DeviceToSkypeCmd cmd;
+    std::string text;
+    std::string handle = "";
+    int id = -1;
+    int property = -1;
+};
+
+TEST(CodecCommandTest, Texts) {
+    const std::vector<TextCase> cases = {
+        {DeviceToSkypeCmd(D2S_PROTOCOL, 2), "PROTOCOL 2"},
+        {DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_FULLNAME), "GET USER bob FULLNAME", "bob", -1,
+         16},
+        {DeviceToSkypeCmd(D2S_GET_USER, "jürgen", PROP_ONLINESTATUS),
+         "GET USER jürgen ONLINESTATUS", "jürgen", -1, 33},
+        {DeviceToSkypeCmd(D2S_GET_CALL, 12, PROP_PARTNER_HANDLE, ' '), "GET CALL 12 PARTNER_HANDLE",
+         "", 12, 1},
+        {DeviceToSkypeCmd(D2S_GET_MESSAGE, 7, PROP_BODY, ' '), "GET MESSAGE 7 BODY", "", 7, 14},
+        {DeviceToSkypeCmd(D2S_SET_MESSAGE, 7, PROP_SEEN, ' '), "SET MESSAGE 7 SEEN", "", 7, 39},
+        {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_INPROGRESS, ' '),
+         "SET CALL 12 STATUS INPROGRESS  ", "", 12, 37},
+        {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_FINISHED, ' '),
+         "SET CALL 12 STATUS FINISHED  ", "", 12, 38},
+        {DeviceToSkypeCmd(D2S_SEARCH_FRIENDS), "SEARCH FRIENDS"},
+        {DeviceToSkypeCmd(D2S_SEARCH_MISSEDCALLS), "SEARCH MISSEDCALLS"},
+        {DeviceToSkypeCmd(D2S_SEARCH_ACTIVECALLS), "SEARCH ACTIVECALLS"},
+        {DeviceToSkypeCmd(D2S_SEARCH_MISSEDMESSAGES), "SEARCH MISSEDMESSAGES"},
+        {DeviceToSkypeCmd(D2S_GET_USERSTATUS), "GET USERSTATUS"},
+        {DeviceToSkypeCmd(D2S_GET_CONNSTATUS), "GET CONNSTATUS"},
+        {DeviceToSkypeCmd(D2S_GET_AUDIO_IN), "GET AUDIO_IN"},
+        {DeviceToSkypeCmd(D2S_GET_AUDIO_OUT), "GET AUDIO_OUT"},
+        {DeviceToSkypeCmd(D2S_GET_CURRENTUSERHANDLE), "GET CURRENTUSERHANDLE"},
+        {DeviceToSkypeCmd(D2S_GET_MUTE), "GET MUTE"},
+        {DeviceToSkypeCmd(D2S_GET_PRIVILEGE), "GET PRIVILEGE"},
+        {DeviceToSkypeCmd(D2S_GET_SKYPEVERSION), "GET SKYPEVERSION"},
+        {DeviceToSkypeCmd(D2S_OPEN_ADDAFRIEND), "OPEN ADDAFRIEND"},
+        {DeviceToSkypeCmd(D2S_FOCUS), "FOCUS"},
+        {DeviceToSkypeCmd(D2S_PING), "PING"},
+        {DeviceToSkypeCmd(D2S_NAME, g_szVokraAppName),
+         "NAME Vokra - Answering Machine for Skype\xe2\x84\xa2 users"},
+        {DeviceToSkypeCmd(D2S_SEARCH_USERS, "zoë"), "SEARCH USERS zoë"},
+        {DeviceToSkypeCmd(D2S_SEARCH_CALLS, "bob"), "SEARCH CALLS bob"},
+        {DeviceToSkypeCmd(D2S_SET_AUDIO_IN, "Vokra Virtual Cable 1"),
+         "SET AUDIO_IN Vokra Virtual Cable 1"},
+        {DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, "Lautsprecher (Realtek®)"),
+         "SET AUDIO_OUT Lautsprecher (Realtek®)"},
+        {DeviceToSkypeCmd(D2S_CALL, "jürgen"), "CALL jürgen"},
+        {DeviceToSkypeCmd(D2S_MESSAGE, "jürgen", "Hallo, Zoë 山田!"),
+         "MESSAGE jürgen Hallo, Zoë 山田!", "jürgen"},
+        {DeviceToSkypeCmd(D2S_OPEN_IM, "bob", "RE: Skype voice message you left me earlier ..."),
+         "OPEN IM bob RE: Skype voice message you left me earlier ...", "bob"},
+    };
+    for (const TextCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(c.text, c.cmd.m_szText);
+        EXPECT_EQ(static_cast<int>(c.text.size()) + 1, c.cmd.m_nLength);  // bytes with the NUL
+        EXPECT_EQ(c.handle, c.cmd.m_strHandle);
+        EXPECT_EQ(c.id, c.cmd.m_nId);
+        EXPECT_EQ(c.property, c.cmd.m_nPropertyIndex);
+        EXPECT_EQ(0u, c.cmd.m_dwSentMs);
+    }
+}
+
+TEST(CodecCommandTest, WrongShapeGivesNoText) {
+    CCaptureHandler log;
+    const std::vector<DeviceToSkypeCmd> cases = {
+        DeviceToSkypeCmd(D2S_GET_RINGER),
+        DeviceToSkypeCmd(D2S_SET_MUTE, "ON"),
+        DeviceToSkypeCmd(D2S_SET_USERSTATUS, "AWAY"),
+        DeviceToSkypeCmd(D2S_PING, 3),
+        DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_COUNT),
+        DeviceToSkypeCmd(D2S_GET_USER, "bob", -1),
+        DeviceToSkypeCmd(D2S_GET_CALL, 12, PROP_COUNT, ' '),
+        DeviceToSkypeCmd(D2S_SET_CALL, 12, -7, ' '),
+        DeviceToSkypeCmd(D2S_GET_USER, 12, PROP_FULLNAME, ' '),
+        DeviceToSkypeCmd(D2S_MESSAGE, "bob"),
+        DeviceToSkypeCmd(D2S_CALL, "bob", "text"),
+        DeviceToSkypeCmd(D2S_COUNT),
+        DeviceToSkypeCmd(-1, "x"),
+        DeviceToSkypeCmd(1000, 1),
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_EQ(0, cases[i].m_nLength) << i;
+        EXPECT_EQ("", cases[i].m_szText) << i;
+    }
+    EXPECT_EQ(static_cast<int>(cases.size()), log.Count(WARNING));
+}
+
+TEST(CodecCommandTest, TextOver1024BytesIsRefusedNotCut) {
+    CCaptureHandler log;
+    const std::string prefix = "MESSAGE bob ";
+    // 1023 bytes of text and the NUL fill the limit exactly.
+    const std::string fits(1023 - prefix.size(), 'a');
+    DeviceToSkypeCmd ok(D2S_MESSAGE, "bob", fits);
+    EXPECT_EQ(1024, ok.m_nLength);
+    EXPECT_EQ(prefix + fits, ok.m_szText);
+    EXPECT_EQ(0, log.Count(WARNING));
+
+    // The limit counts bytes: "ü" is two.
+    std::string overByOne = fits;
+    overByOne.back() = '\xc3';
+    overByOne += '\xbc';
+    for (const DeviceToSkypeCmd& refused :
+         {DeviceToSkypeCmd(D2S_MESSAGE, "bob", fits + "a"),
+          DeviceToSkypeCmd(D2S_MESSAGE, "bob", overByOne),
+          DeviceToSkypeCmd(D2S_SET_AUDIO_IN, std::string(5000, 'x'))}) {
+        EXPECT_EQ(0, refused.m_nLength);
+        EXPECT_EQ("", refused.m_szText);
+    }
+    EXPECT_EQ(3, log.Count(WARNING));
+}
+
+TEST(CodecCommandTest, TextThatCannotTravelIsRefused) {
+    CCaptureHandler log;
+    for (const DeviceToSkypeCmd& refused :
+         {DeviceToSkypeCmd(D2S_CALL, std::string("bob\0evil", 8)),
+          DeviceToSkypeCmd(D2S_MESSAGE, "bob", "caf\xe9"),  // Latin-1, not UTF-8
+          DeviceToSkypeCmd(D2S_GET_USER, "\xff", PROP_FULLNAME),
+          DeviceToSkypeCmd(D2S_SET_CALL, 1, PROP_STATUS, '\0')}) {
+        EXPECT_EQ(0, refused.m_nLength);
+        EXPECT_EQ("", refused.m_szText);
+    }
+    EXPECT_EQ(4, log.Count(WARNING));
+}
+
+TEST(CodecCommandTest, CopyLeavesTheSendTimeBehind) {
+    DeviceToSkypeCmd a(D2S_GET_USER, "jürgen", PROP_DISPLAYNAME);
+    a.m_dwSentMs = 123456;
+    DeviceToSkypeCmd b(a);
+    DeviceToSkypeCmd c(D2S_PING);
+    c.m_dwSentMs = 99;
+    c = a;
+    for (const DeviceToSkypeCmd* copy : {&b, &c}) {
+        EXPECT_EQ(0u, copy->m_dwSentMs);
+        EXPECT_EQ(a.m_szText, copy->m_szText);
+        EXPECT_EQ(a.m_nLength, copy->m_nLength);
+        EXPECT_EQ(D2S_GET_USER, copy->m_nType);
+        EXPECT_EQ("jürgen", copy->m_strHandle);
+        EXPECT_EQ(-1, copy->m_nId);
+        EXPECT_EQ(PROP_DISPLAYNAME, copy->m_nPropertyIndex);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reply matching
+
+DeviceToSkypeCmd OfType(int type) {
+    DeviceToSkypeCmd cmd;
+    cmd.m_nType = type;
+    return cmd;
+}
+
+struct ReplyCase {
+    DeviceToSkypeCmd cmd;
+    std::vector<std::string> matchedBy;
+    std::vector<std::string> notMatchedBy;
+};
+
+TEST(CodecReplyTest, IsReplyTo) {
+    const std::vector<ReplyCase> cases = {
+        {DeviceToSkypeCmd(D2S_NAME, g_szVokraAppName),
+         {"NAME Vokra", "OK"},
+         {"ok", "OK ", "OKAY", "PONG", "ERROR 1"}},
+        {DeviceToSkypeCmd(D2S_PROTOCOL, 2), {"PROTOCOL 2", "protocol 5"}, {"OK"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_USERS, "bob"), {"USERS bob"}, {"FRIENDS bob"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_FRIENDS), {"USERS a", "FRIENDS a"}, {"CALLS"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_CALLS, "bob"), {"CALLS 1"}, {"MISSEDCALLS 1"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_ACTIVECALLS), {"CALLS"}, {"MISSEDCALLS"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_MISSEDCALLS), {"CALLS", "MISSEDCALLS 3"}, {"MESSAGES"}},
+        {OfType(D2S_SEARCH_MESSAGES), {"MESSAGES 1"}, {"MISSEDMESSAGES 1"}},
+        {DeviceToSkypeCmd(D2S_SEARCH_MISSEDMESSAGES), {"MESSAGES", "MISSEDMESSAGES"}, {"CALLS"}},
+        {DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_FULLNAME),
+         {"USER bob FULLNAME Bob", "user bob fullname"},
+         {"USER Bob FULLNAME Bob", "USER bob DISPLAYNAME Bob", "USER bobby FULLNAME Bob"}},
+        {DeviceToSkypeCmd(D2S_GET_USER, "jürgen", PROP_DISPLAYNAME),
+         {"USER jürgen DISPLAYNAME Zoë 山田"},
+         {"USER JüRGEN DISPLAYNAME x"}},
+        {DeviceToSkypeCmd(D2S_GET_CALL, 12, PROP_STATUS, ' '),
+         {"CALL 12 STATUS RINGING"},
+         {"CALL 12 TYPE INCOMING_P2P", "CALL 13 STATUS RINGING", "ERROR 24"}},
+        {DeviceToSkypeCmd(D2S_GET_MESSAGE, 7, PROP_BODY, ' '),
+         {"MESSAGE 7 BODY hi"},
+         {"MESSAGE 8 BODY hi", "MESSAGE 7 STATUS READ"}},
+        {DeviceToSkypeCmd(D2S_SET_MESSAGE, 7, PROP_SEEN, ' '),
+         {"MESSAGE 7 SEEN"},
+         {"MESSAGE 7 BODY x"}},
+        {DeviceToSkypeCmd(D2S_GET_USERSTATUS), {"USERSTATUS ONLINE"}, {"CONNSTATUS ONLINE"}},
+        {OfType(D2S_SET_USERSTATUS), {"USERSTATUS AWAY"}, {}},
+        {DeviceToSkypeCmd(D2S_GET_CONNSTATUS), {"CONNSTATUS ONLINE"}, {"USERSTATUS ONLINE"}},
+        {DeviceToSkypeCmd(D2S_GET_AUDIO_IN), {"AUDIO_IN x"}, {"AUDIO_OUT x", "ERROR 50"}},
+        {DeviceToSkypeCmd(D2S_GET_AUDIO_OUT), {"AUDIO_OUT x"}, {"AUDIO_IN x", "ERROR 50"}},
+        {DeviceToSkypeCmd(D2S_SET_AUDIO_IN, "Vokra Virtual Cable 1"),
+         {"AUDIO_IN Vokra Virtual Cable 1", "ERROR 50 Invalid device", "ERROR 50"},
+         {"AUDIO_OUT x", "ERROR 24", "ERROR 51"}},
+        {DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, "Vokra Virtual Cable 2"),
+         {"AUDIO_OUT Vokra Virtual Cable 2", "ERROR 50"},
+         {"AUDIO_IN x", "ERROR 68"}},
+        {DeviceToSkypeCmd(D2S_GET_CURRENTUSERHANDLE),
+         {"CURRENTUSERHANDLE bob"},
+         {"USER bob HANDLE bob"}},
+        {DeviceToSkypeCmd(D2S_GET_MUTE), {"MUTE OFF"}, {"RINGER x"}},
+        {OfType(D2S_SET_MUTE), {"MUTE ON"}, {}},
+        {DeviceToSkypeCmd(D2S_GET_PRIVILEGE), {"PRIVILEGE SKYPEOUT TRUE"}, {}},
+        {DeviceToSkypeCmd(D2S_GET_SKYPEVERSION), {"SKYPEVERSION 1.4"}, {}},
+        {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_FINISHED, ' '),
+         {"CALL 12 STATUS FINISHED", "CALL 12 DURATION 30", "ERROR 24 anything", "ERROR 24"},
+         {"CALL 13 STATUS FINISHED", "ERROR 25", "ERROR 50", "ERROR 68"}},
+        {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_INPROGRESS, ' '),
+         {"CALL 12 STATUS INPROGRESS", "CALL 12 STATUS ROUTING"},
+         {"ERROR 24", "CALL 1 STATUS INPROGRESS"}},
+        {DeviceToSkypeCmd(D2S_CALL, "bob"), {"CALL 1 STATUS ROUTING"}, {"CALLS 1"}},
+        {DeviceToSkypeCmd(D2S_MESSAGE, "bob", "hi"),
+         {"MESSAGE 99 STATUS SENDING"},
+         {"MESSAGES 99"}},
+        {DeviceToSkypeCmd(D2S_OPEN_ADDAFRIEND),
+         {"OPEN ADDAFRIEND carol"},
+         {"OPEN IM carol", "OPEN FILETRANSFER"}},
+        {DeviceToSkypeCmd(D2S_OPEN_IM, "bob", "RE: x"),
+         {"OPEN IM bob RE: x", "OPEN IM bob"},
+         {"OPEN IM Bob", "OPEN ADDAFRIEND bob", "OPEN IM bobby"}},
+        {DeviceToSkypeCmd(D2S_FOCUS), {"FOCUS"}, {"PONG"}},
+        {DeviceToSkypeCmd(D2S_PING), {"PONG", "pong"}, {"PING", "ERROR 68", "OK"}},
+        {OfType(D2S_GET_RINGER), {}, {"RINGER x", "ERROR 50", "ERROR 24"}},
+        {OfType(D2S_SET_RINGER), {}, {"RINGER x"}},
+    };
+    for (const ReplyCase& c : cases) {
+        for (const std::string& line : c.matchedBy)
+            EXPECT_TRUE(IsReplyTo(c.cmd, SkypeToDeviceCmd(line)))
+                << "type " << c.cmd.m_nType << ": " << line;
+        for (const std::string& line : c.notMatchedBy)
+            EXPECT_FALSE(IsReplyTo(c.cmd, SkypeToDeviceCmd(line)))
+                << "type " << c.cmd.m_nType << ": " << line;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The client interface
+
+TEST(SkypeApiTest, Vocabulary) {
+    EXPECT_STREQ("SkypeControlAPIDiscover", g_szSkypeControlAPIDiscover);
+    EXPECT_STREQ("SkypeControlAPIAttach", g_szSkypeControlAPIAttach);
+    EXPECT_EQ(0, SKYPE_ATTACH_SUCCESS);
+    EXPECT_EQ(1, SKYPE_ATTACH_PENDING_AUTHORIZATION);
+    EXPECT_EQ(2, SKYPE_ATTACH_REFUSED);
+    EXPECT_EQ(3, SKYPE_ATTACH_NOT_AVAILABLE);
+    EXPECT_EQ(0x8001, SKYPE_ATTACH_API_AVAILABLE);
+}
+
+TEST(SkypeApiTest, CommandTravelsThroughACopyDataBlock) {
+    DeviceToSkypeCmd cmd(D2S_MESSAGE, "jürgen", "Hallo, Zoë 山田!");
+    COPYDATASTRUCT block = MakeSkypeCopyData(cmd.m_szText);
+    EXPECT_EQ(0u, block.dwData);
+    EXPECT_EQ(static_cast<DWORD>(cmd.m_nLength), block.cbData);
+    EXPECT_EQ('\0', static_cast<const char*>(block.lpData)[block.cbData - 1]);
+
+    std::string line;
+    ASSERT_TRUE(ReadSkypeCopyData(block, line));
+    EXPECT_EQ(cmd.m_szText, line);
+
+    EXPECT_EQ(5u, MakeSkypeCopyData("PING").cbData);
+}
+
+TEST(SkypeApiTest, MakeRefusesLinesThatCannotTravel) {
+    CCaptureHandler log;
+    EXPECT_EQ(0u, MakeSkypeCopyData(std::string("PI\0NG", 5)).cbData);
+    EXPECT_EQ(0u, MakeSkypeCopyData("CALL caf\xe9").cbData);
+    EXPECT_EQ(2, log.Count(WARNING));
+}
+
+TEST(SkypeApiTest, ReadRefusesMalformedBlocks) {
+    struct Case {
+        std::string bytes;
+        DWORD count;
+        bool bNullData;
+        bool ok;
+        std::string line;
+    };
+    const std::vector<Case> cases = {
+        {std::string("PONG\0", 5), 5, false, true, "PONG"},
+        {std::string("USER jürgen FULLNAME Zoë 山田\0", 34), 34, false, true,
+         "USER jürgen FULLNAME Zoë 山田"},
+        {std::string("\0", 1), 1, false, true, ""},
+        {std::string("PONG\0", 5), 0, false, false, ""},            // count 0
+        {std::string("PONG\0", 5), 4, false, false, ""},            // last byte is not NUL
+        {std::string("PO\0NG\0", 6), 6, false, false, ""},          // NUL inside
+        {std::string("CALL caf\xe9\0", 10), 10, false, false, ""},  // Latin-1
+        {std::string("\xed\xa0\x80\0", 4), 4, false, false, ""},    // surrogate
+        {"", 5, true, false, ""},                                   // no data
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line + " / " + std::to_string(c.count));
+        ASSERT_LE(c.count, c.bytes.size() + (c.bNullData ? 5 : 0));
+        CCaptureHandler log;
+        COPYDATASTRUCT block;
+        block.cbData = c.count;
+        block.lpData = c.bNullData ? nullptr : c.bytes.data();
+        std::string line = "stale";
+        EXPECT_EQ(c.ok, ReadSkypeCopyData(block, line));
+        EXPECT_EQ(c.line, line);
+        EXPECT_EQ(c.ok ? 0 : 1, log.Count(WARNING));
+    }
+}
+
+}  // namespace
