@@ -1,0 +1,117 @@
+#pragma once
+// Test support for the settings and language tests: a private program folder and XDG home,
+// the log lines written meanwhile, and a message-box service that answers.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/Languages.h"
+#include "app/Logger.h"
+#include "app/MessageBox.h"
+#include "app/Settings.h"
+#include "platform/FileUtil.h"
+
+inline std::string ReadFileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+inline void WriteFileText(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+// Collects the records logged while it is registered.
+class CLogCapture : public CLogHandler {
+public:
+    CLogCapture() { g_Logger.AddHandler(this); }
+    ~CLogCapture() override { g_Logger.RemoveHandler(this); }
+    int Publish(CLogRecord& r) override {
+        std::lock_guard<std::mutex> lk(m_m);
+        m_vecLines.push_back({r.m_nLevel, r.m_strMessage});
+        return 1;
+    }
+    // Number of records at WARNING or above whose text contains part.
+    int Warnings(const std::string& part = "") {
+        std::lock_guard<std::mutex> lk(m_m);
+        int n = 0;
+        for (const auto& l : m_vecLines)
+            if (l.first >= WARNING && l.second.find(part) != std::string::npos)
+                ++n;
+        return n;
+    }
+    void Clear() {
+        std::lock_guard<std::mutex> lk(m_m);
+        m_vecLines.clear();
+    }
+
+private:
+    std::mutex m_m;
+    std::vector<std::pair<int, std::string>> m_vecLines;
+};
+
+class CAnsweringMessageBox : public IMessageBoxService {
+public:
+    struct CShown {
+        std::string caption, text;
+        UINT type;
+    };
+    int MessageBox(const std::string& caption, const std::string& text, UINT uType) override {
+        m_vecShown.push_back({caption, text, uType});
+        return m_nAnswer;
+    }
+    std::vector<CShown> m_vecShown;
+    int m_nAnswer = IDOK;
+};
+
+// A temporary folder that stands in for the program folder, $HOME and $XDG_CONFIG_HOME; the
+// settings and languages are back at their defaults before and after each test.
+class CShellTest : public testing::Test {
+protected:
+    void SetUp() override {
+        std::string tmpl = testing::TempDir() + "vokra_shell_XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+        m_strRoot = tmpl + "/";
+        m_strProgram = m_strRoot + "prog/";
+        m_strHome = m_strRoot + "home";
+        m_strConfig = m_strRoot + "config";
+        std::filesystem::create_directories(m_strProgram);
+        std::filesystem::create_directories(m_strHome);
+        SaveEnv("HOME", m_strHome);
+        SaveEnv("XDG_CONFIG_HOME", m_strConfig);
+        SetProgramFolder(m_strProgram);
+        ResetSettingsForTests();
+        ResetLanguagesForTests();
+    }
+    void TearDown() override {
+        ResetSettingsForTests();
+        ResetLanguagesForTests();
+        SetProgramFolder("");
+        for (const auto& [name, value] : m_vecSavedEnv) {
+            if (value.second)
+                setenv(name.c_str(), value.first.c_str(), 1);
+            else
+                unsetenv(name.c_str());
+        }
+        std::error_code ec;
+        std::filesystem::remove_all(m_strRoot, ec);
+    }
+    void SaveEnv(const std::string& name, const std::string& value) {
+        const char* old = getenv(name.c_str());
+        m_vecSavedEnv.push_back({name, {old ? old : "", old != nullptr}});
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+    std::string IniPath() const { return m_strProgram + "Vokra.ini"; }
+
+    std::string m_strRoot, m_strProgram, m_strHome, m_strConfig;
+    std::vector<std::pair<std::string, std::pair<std::string, bool>>> m_vecSavedEnv;
+    CLogCapture m_log;
+};
