@@ -35,21 +35,18 @@ void CWaveSourceBase::SinkPurge(CWaveSinkBase* sink) {
 }
 
 bool CWaveSourceBase::RemoveEntry(CWaveSinkBase* sink) {
-    {
-        std::lock_guard g(m_csSinks);
-        const auto it = std::find(m_SinkList.begin(), m_SinkList.end(), sink);
-        if (it == m_SinkList.end())
-            return false;
-        for (SinkList::iterator* cursor : m_vWalkCursors)
-            if (*cursor == it)
-                ++*cursor;
-        m_SinkList.erase(it);
-        m_uSinkCount.store(static_cast<uint32_t>(m_SinkList.size()));
-    }
-    {
-        // Taking the mutex orders this wake-up after the waiter's check of the count.
-        std::lock_guard g(m_mDetach);
-    }
+    std::lock_guard g(m_csSinks);
+    const auto it = std::find(m_SinkList.begin(), m_SinkList.end(), sink);
+    if (it == m_SinkList.end())
+        return false;
+    for (SinkList::iterator* cursor : m_vWalkCursors)
+        if (*cursor == it)
+            ++*cursor;
+    m_SinkList.erase(it);
+    // Count and wake-up under the waiter's mutex, so the waiter cannot see the count drop and
+    // destroy the source before this notice is out.
+    std::lock_guard d(m_mDetach);
+    m_uSinkCount.store(static_cast<uint32_t>(m_SinkList.size()));
     m_cvDetach.notify_all();
     return true;
 }
@@ -77,7 +74,11 @@ void CWaveSourceBase::SinkTerminateAll() {
 
 void CWaveSourceBase::WaitForAllSinksToRemoveThemselves() {
     VLOG(INFO, "CWaveSourceBase[%8.8x]::WaitForAllSinksToRemoveThemselves", LogAddr(this));
-    std::unique_lock lk(m_mDetach);
-    Clock().WaitUntil(lk, m_cvDetach, std::numeric_limits<uint64_t>::max(),
-                      [this] { return m_uSinkCount.load() == 0; });
+    {
+        std::unique_lock lk(m_mDetach);
+        Clock().WaitUntil(lk, m_cvDetach, std::numeric_limits<uint64_t>::max(),
+                          [this] { return m_uSinkCount.load() == 0; });
+    }
+    // The last sink to leave may still be on its way out of the list lock.
+    std::lock_guard g(m_csSinks);
 }

@@ -36,6 +36,13 @@ public:
                 return true;
         return false;
     }
+    bool HasPrefix(const std::string& prefix) const {
+        std::lock_guard g(m_m);
+        for (const CLogRecord& r : m_vLines)
+            if (r.m_strMessage.rfind(prefix, 0) == 0)
+                return true;
+        return false;
+    }
     int CountLevel(int level) const {
         std::lock_guard g(m_m);
         int n = 0;
