@@ -9,7 +9,9 @@ CSystemClock g_systemClock;
 std::atomic<IClock*> g_pClock{&g_systemClock};
 }  // namespace
 
-IClock& Clock() { return *g_pClock.load(std::memory_order_acquire); }
+IClock& Clock() {
+    return *g_pClock.load(std::memory_order_acquire);
+}
 
 void SetClock(IClock* clock) {
     g_pClock.store(clock ? clock : &g_systemClock, std::memory_order_release);
@@ -64,7 +66,8 @@ bool CManualClock::WaitUntil(std::unique_lock<std::mutex>& lk, std::condition_va
         m_waiters.insert(entry);
     }
     lk.lock();
-    while (!pred() && m_uNow.load() < deadlineMs) cv.wait(lk);
+    while (!pred() && m_uNow.load() < deadlineMs)
+        cv.wait(lk);
     const bool result = pred();
     lk.unlock();
     {

@@ -11,8 +11,8 @@
 #include <set>
 
 struct CWallTime {
-    int64_t sec = 0;   // seconds since 1 January 1970, UTC
-    uint16_t ms = 0;   // 0..999
+    int64_t sec = 0;  // seconds since 1 January 1970, UTC
+    uint16_t ms = 0;  // 0..999
 };
 
 class IClock {
@@ -75,7 +75,9 @@ public:
 };
 
 // Sleeps on the process clock.
-inline void Sleep(uint32_t ms) { Clock().Sleep(ms); }
+inline void Sleep(uint32_t ms) {
+    Clock().Sleep(ms);
+}
 // Seconds since 1970 times 1000 plus milliseconds, in 32-bit wrap-around arithmetic: the stamp
 // the transport puts on commands and the sender uses to time deliveries.
 uint32_t WallMs32();

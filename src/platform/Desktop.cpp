@@ -9,13 +9,17 @@ CLocalDesktop g_localDesktop;
 std::atomic<IDesktop*> g_pDesktop{&g_localDesktop};
 }  // namespace
 
-IDesktop& Desktop() { return *g_pDesktop.load(std::memory_order_acquire); }
+IDesktop& Desktop() {
+    return *g_pDesktop.load(std::memory_order_acquire);
+}
 
 void SetDesktop(IDesktop* desktop) {
     g_pDesktop.store(desktop ? desktop : &g_localDesktop, std::memory_order_release);
 }
 
-HWND CLocalDesktop::FindWindow(const std::string& title) { return FindWindowByTitle(title); }
+HWND CLocalDesktop::FindWindow(const std::string& title) {
+    return FindWindowByTitle(title);
+}
 
 bool CLocalDesktop::PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     return ::PostMessage(hwnd, message, wParam, lParam);

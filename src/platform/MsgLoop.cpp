@@ -48,7 +48,9 @@ struct CSendRequest {
 }  // namespace
 
 namespace detail {
-CPayload* CurrentPayload() { return t_pCurrentMsg ? t_pCurrentMsg->payload.get() : nullptr; }
+CPayload* CurrentPayload() {
+    return t_pCurrentMsg ? t_pCurrentMsg->payload.get() : nullptr;
+}
 }  // namespace detail
 
 struct CLoopCore {
@@ -79,7 +81,8 @@ struct CLoopCore {
 
     CLoopCore() { wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC); }
     ~CLoopCore() {
-        if (wakeFd >= 0) ::close(wakeFd);
+        if (wakeFd >= 0)
+            ::close(wakeFd);
     }
 
     // Called with m held, after queueing something.
@@ -116,7 +119,8 @@ struct CLoopCore {
         std::shared_ptr<CSendRequest> waiter;
         {
             std::lock_guard g(m);
-            if (bClosed) return false;
+            if (bClosed)
+                return false;
             sent.push_back(req);
             nIncomingSends.fetch_add(1);
             waiter = waitingOn;
@@ -155,9 +159,12 @@ std::map<std::string, UINT> g_registeredMessages;
 bool LookupWindow(HWND hwnd, CWindow** ppWnd, std::shared_ptr<CLoopCore>* core) {
     std::lock_guard g(g_mRegistry);
     auto it = g_windows.find(hwnd);
-    if (it == g_windows.end()) return false;
-    if (ppWnd) *ppWnd = it->second.pWnd;
-    if (core) *core = it->second.core;
+    if (it == g_windows.end())
+        return false;
+    if (ppWnd)
+        *ppWnd = it->second.pWnd;
+    if (core)
+        *core = it->second.core;
     return true;
 }
 
@@ -182,7 +189,8 @@ LRESULT Dispatch(CLoopCore& core, MSG& msg) {
             std::lock_guard g(core.m);
             handler = core.threadHandler;
         }
-        if (handler) handler(msg.message, msg.wParam, msg.lParam);
+        if (handler)
+            handler(msg.message, msg.wParam, msg.lParam);
     } else {
         CWindow* pWnd = nullptr;
         std::shared_ptr<CLoopCore> owner;
@@ -200,7 +208,8 @@ int ProcessSent(CLoopCore& core) {
         std::shared_ptr<CSendRequest> req;
         {
             std::lock_guard g(core.m);
-            if (core.sent.empty()) break;
+            if (core.sent.empty())
+                break;
             req = std::move(core.sent.front());
             core.sent.pop_front();
             core.nIncomingSends.fetch_sub(1);
@@ -226,7 +235,8 @@ void CloseCore(const std::shared_ptr<CLoopCore>& core) {
     std::deque<std::shared_ptr<CSendRequest>> sent;
     {
         std::lock_guard g(core->m);
-        if (core->bClosed) return;
+        if (core->bClosed)
+            return;
         core->bClosed = true;
         posted.swap(core->posted);
         sent.swap(core->sent);
@@ -236,7 +246,8 @@ void CloseCore(const std::shared_ptr<CLoopCore>& core) {
         core->WakeLocked();
     }
     UnregisterWindowsOf(core.get());
-    for (auto& req : sent) req->Complete(false, 0);
+    for (auto& req : sent)
+        req->Complete(false, 0);
     // `posted` frees the undelivered messages and their objects here.
 }
 }  // namespace
@@ -262,7 +273,9 @@ bool CMsgLoop::PostThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return m_core->Post(std::move(m));
 }
 
-bool CMsgLoop::Post(MSG&& msg) { return m_core->Post(std::move(msg)); }
+bool CMsgLoop::Post(MSG&& msg) {
+    return m_core->Post(std::move(msg));
+}
 
 void CMsgLoop::SetThreadMessageHandler(std::function<void(UINT, WPARAM, LPARAM)> handler) {
     std::lock_guard g(m_core->m);
@@ -281,7 +294,8 @@ void CMsgLoop::Bind() {
 
 int CMsgLoop::Pump() {
     CLoopCore& core = *m_core;
-    if (!core.IsOwner()) Bind();
+    if (!core.IsOwner())
+        Bind();
     core.DrainWake();
     int n = ProcessSent(core);
 
@@ -295,7 +309,8 @@ int CMsgLoop::Pump() {
         MSG msg;
         {
             std::lock_guard g(core.m);
-            if (core.posted.empty() || core.bQuit) break;
+            if (core.posted.empty() || core.bQuit)
+                break;
             msg = std::move(core.posted.front());
             core.posted.pop_front();
         }
@@ -321,26 +336,31 @@ int CMsgLoop::Pump() {
     std::vector<Due> due;
     {
         std::lock_guard g(core.m);
-        if (core.bQuit) return n;
+        if (core.bQuit)
+            return n;
         const uint64_t now = Clock().NowMs();
         for (const auto& t : core.timers)
-            if (t.due <= now) due.push_back({t.due, t.seq, t.hwnd, t.id});
+            if (t.due <= now)
+                due.push_back({t.due, t.seq, t.hwnd, t.id});
     }
-    std::sort(due.begin(), due.end(),
-              [](const Due& a, const Due& b) { return a.due != b.due ? a.due < b.due : a.seq < b.seq; });
+    std::sort(due.begin(), due.end(), [](const Due& a, const Due& b) {
+        return a.due != b.due ? a.due < b.due : a.seq < b.seq;
+    });
     for (const Due& d : due) {
         {
             std::lock_guard g(core.m);
-            if (core.bQuit || core.bClosed) break;
+            if (core.bQuit || core.bClosed)
+                break;
             const uint64_t now = Clock().NowMs();
-            auto it = std::find_if(core.timers.begin(), core.timers.end(), [&](const auto& t) {
-                return t.hwnd == d.hwnd && t.id == d.id;
-            });
+            auto it = std::find_if(core.timers.begin(), core.timers.end(),
+                                   [&](const auto& t) { return t.hwnd == d.hwnd && t.id == d.id; });
             // Killed or re-armed by an earlier handler of this pump: not this firing.
-            if (it == core.timers.end() || it->due > now || it->seq != d.seq) continue;
+            if (it == core.timers.end() || it->due > now || it->seq != d.seq)
+                continue;
             const uint64_t step = std::max(it->period, kMinTimerRepeatMs);
             it->due += step;
-            if (it->due <= now) it->due = now + step;
+            if (it->due <= now)
+                it->due = now + step;
         }
         MSG msg;
         msg.hwnd = d.hwnd;
@@ -358,8 +378,10 @@ int CMsgLoop::PumpUntilIdle() {
     for (;;) {
         const int n = Pump();
         total += n;
-        if (QuitReceived()) break;
-        if (n == 0 && NextDeadlineMs() > Clock().NowMs()) break;
+        if (QuitReceived())
+            break;
+        if (n == 0 && NextDeadlineMs() > Clock().NowMs())
+            break;
     }
     return total;
 }
@@ -375,40 +397,53 @@ int CMsgLoop::Run() {
             return core.nExitCode;
         }
         uint64_t deadline = kNever;
-        for (const auto& t : core.timers) deadline = std::min(deadline, t.due);
+        for (const auto& t : core.timers)
+            deadline = std::min(deadline, t.due);
         Clock().WaitUntil(lk, core.cv, deadline, [&core] {
             return !core.posted.empty() || !core.sent.empty() || core.bClosed;
         });
     }
 }
 
-void CMsgLoop::Quit(int exitCode) { PostThreadMessage(WM_QUIT, static_cast<WPARAM>(exitCode), 0); }
+void CMsgLoop::Quit(int exitCode) {
+    PostThreadMessage(WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+}
 
 bool CMsgLoop::QuitReceived() const {
     std::lock_guard g(m_core->m);
     return m_core->bQuit;
 }
 
-int CMsgLoop::WakeFd() const { return m_core->wakeFd; }
+int CMsgLoop::WakeFd() const {
+    return m_core->wakeFd;
+}
 
 uint64_t CMsgLoop::NextDeadlineMs() const {
     std::lock_guard g(m_core->m);
-    if (!m_core->posted.empty() || !m_core->sent.empty()) return Clock().NowMs();
+    if (!m_core->posted.empty() || !m_core->sent.empty())
+        return Clock().NowMs();
     uint64_t deadline = kNever;
-    for (const auto& t : m_core->timers) deadline = std::min(deadline, t.due);
+    for (const auto& t : m_core->timers)
+        deadline = std::min(deadline, t.due);
     return deadline;
 }
 
-bool CMsgLoop::IsOwnerThread() const { return m_core->IsOwner(); }
+bool CMsgLoop::IsOwnerThread() const {
+    return m_core->IsOwner();
+}
 
-void CMsgLoop::Close() { CloseCore(m_core); }
+void CMsgLoop::Close() {
+    CloseCore(m_core);
+}
 
 bool CMsgLoop::IsClosed() const {
     std::lock_guard g(m_core->m);
     return m_core->bClosed;
 }
 
-CMsgLoop* CMsgLoop::Current() { return t_pCurrentLoop; }
+CMsgLoop* CMsgLoop::Current() {
+    return t_pCurrentLoop;
+}
 
 // ---------------------------------------------------------------------------------------------
 // CMsgThread
@@ -423,12 +458,15 @@ struct CMsgThread::Impl {
 
 CMsgThread::CMsgThread() : m_impl(std::make_unique<Impl>()) {}
 
-CMsgThread::~CMsgThread() { StopThread(); }
+CMsgThread::~CMsgThread() {
+    StopThread();
+}
 
 void CMsgThread::OnThreadMessage(UINT, WPARAM, LPARAM) {}
 
 bool CMsgThread::CreateThread() {
-    if (m_impl->thread.joinable()) return false;
+    if (m_impl->thread.joinable())
+        return false;
     m_impl->bRunning = true;
     m_impl->thread = std::thread([this] {
         m_loop.Bind();
@@ -451,14 +489,17 @@ bool CMsgThread::CreateThread() {
 }
 
 bool CMsgThread::WaitForExit(uint32_t ms) {
-    if (!m_impl->thread.joinable()) return true;
-    if (!m_impl->evExited.Wait(ms)) return false;
+    if (!m_impl->thread.joinable())
+        return true;
+    if (!m_impl->evExited.Wait(ms))
+        return false;
     m_impl->thread.join();
     return true;
 }
 
 void CMsgThread::StopThread() {
-    if (!m_impl->thread.joinable()) return;
+    if (!m_impl->thread.joinable())
+        return;
     if (m_impl->thread.get_id() == std::this_thread::get_id()) {
         m_impl->thread.detach();  // ending itself: nothing to wait for
         return;
@@ -468,15 +509,29 @@ void CMsgThread::StopThread() {
     m_impl->thread.join();
 }
 
-bool CMsgThread::IsRunning() const { return m_impl->bRunning.load(); }
+bool CMsgThread::IsRunning() const {
+    return m_impl->bRunning.load();
+}
 
 // ---------------------------------------------------------------------------------------------
 // CWindow
 
-CWindow::~CWindow() { DestroyWindow(); }
+CWindow::~CWindow() {
+    DestroyWindow();
+}
 
 bool CWindow::CreateWindowOn(CMsgLoop& loop, const std::string& title, bool bTopLevel) {
-    if (m_hWnd != 0 || loop.IsClosed()) return false;
+    if (m_hWnd != 0 || loop.IsClosed())
+        return false;
+    // As with any window system, a window belongs to the thread that creates it: a loop nobody
+    // runs yet becomes that thread's.
+    bool bBound;
+    {
+        std::lock_guard g(loop.Core()->m);
+        bBound = loop.Core()->bBound;
+    }
+    if (!bBound)
+        loop.Bind();
     std::lock_guard g(g_mRegistry);
     m_hWnd = g_nextHwnd++;
     m_strTitle = title;
@@ -486,7 +541,8 @@ bool CWindow::CreateWindowOn(CMsgLoop& loop, const std::string& title, bool bTop
 }
 
 void CWindow::DestroyWindow() {
-    if (m_hWnd == 0) return;
+    if (m_hWnd == 0)
+        return;
     {
         std::lock_guard g(g_mRegistry);
         g_windows.erase(m_hWnd);
@@ -494,17 +550,20 @@ void CWindow::DestroyWindow() {
     {
         std::lock_guard g(m_core->m);
         auto& t = m_core->timers;
-        t.erase(std::remove_if(t.begin(), t.end(), [this](const auto& x) { return x.hwnd == m_hWnd; }),
-                t.end());
+        t.erase(
+            std::remove_if(t.begin(), t.end(), [this](const auto& x) { return x.hwnd == m_hWnd; }),
+            t.end());
     }
     m_hWnd = 0;
     m_core.reset();
 }
 
 bool CWindow::SetTimer(UINT id, uint32_t periodMs) {
-    if (m_hWnd == 0) return false;
+    if (m_hWnd == 0)
+        return false;
     std::lock_guard g(m_core->m);
-    if (m_core->bClosed) return false;
+    if (m_core->bClosed)
+        return false;
     const uint64_t due = Clock().NowMs() + periodMs;
     const uint64_t seq = ++m_core->timerSeq;
     auto& timers = m_core->timers;
@@ -519,18 +578,21 @@ bool CWindow::SetTimer(UINT id, uint32_t periodMs) {
 }
 
 bool CWindow::KillTimer(UINT id) {
-    if (m_hWnd == 0) return false;
+    if (m_hWnd == 0)
+        return false;
     std::lock_guard g(m_core->m);
     auto& timers = m_core->timers;
     auto it = std::find_if(timers.begin(), timers.end(),
                            [&](const auto& t) { return t.hwnd == m_hWnd && t.id == id; });
-    if (it == timers.end()) return false;
+    if (it == timers.end())
+        return false;
     timers.erase(it);
     return true;
 }
 
 bool CWindow::IsTimerSet(UINT id) const {
-    if (m_hWnd == 0) return false;
+    if (m_hWnd == 0)
+        return false;
     std::lock_guard g(m_core->m);
     return std::any_of(m_core->timers.begin(), m_core->timers.end(),
                        [&](const auto& t) { return t.hwnd == m_hWnd && t.id == id; });
@@ -548,7 +610,8 @@ bool PostOwnedMessage(MSG&& msg) {
         // A broadcast carries no object: each window gets the same parameters.
         const MSG dropped = std::move(msg);
         bool any = false;
-        for (HWND h : TopLevelWindows()) any |= PostMessage(h, dropped.message, dropped.wParam, dropped.lParam);
+        for (HWND h : TopLevelWindows())
+            any |= PostMessage(h, dropped.message, dropped.wParam, dropped.lParam);
         return any;
     }
     std::shared_ptr<CLoopCore> core;
@@ -571,7 +634,8 @@ bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     CWindow* pWnd = nullptr;
     std::shared_ptr<CLoopCore> core;
-    if (!LookupWindow(hwnd, &pWnd, &core)) return std::nullopt;
+    if (!LookupWindow(hwnd, &pWnd, &core))
+        return std::nullopt;
 
     if (core.get() == t_pCurrentCore && core->IsOwner()) {
         MSG msg;
@@ -587,7 +651,8 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     req->message = message;
     req->wParam = wParam;
     req->lParam = lParam;
-    if (!core->QueueSend(req)) return std::nullopt;
+    if (!core->QueueSend(req))
+        return std::nullopt;
 
     CLoopCore* mine = t_pCurrentCore;
     std::shared_ptr<CSendRequest> outer;  // a send we are nested in, while handling a send
@@ -601,7 +666,8 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
             Clock().WaitUntil(lk, req->cv, kNever, [&] {
                 return req->bDone || (mine && mine->nIncomingSends.load() > 0);
             });
-            if (req->bDone) break;
+            if (req->bDone)
+                break;
         }
         // Someone sent to us while we wait: handle it, or two threads sending to each other
         // would wait forever.
@@ -611,16 +677,20 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
         std::lock_guard g(mine->m);
         mine->waitingOn = outer;
     }
-    if (!req->bOk) return std::nullopt;
+    if (!req->bOk)
+        return std::nullopt;
     return req->result;
 }
 
-bool IsWindow(HWND hwnd) { return LookupWindow(hwnd, nullptr, nullptr); }
+bool IsWindow(HWND hwnd) {
+    return LookupWindow(hwnd, nullptr, nullptr);
+}
 
 HWND FindWindowByTitle(const std::string& title) {
     std::lock_guard g(g_mRegistry);
     for (const auto& [h, e] : g_windows)
-        if (e.bTopLevel && e.title == title) return h;
+        if (e.bTopLevel && e.title == title)
+            return h;
     return 0;
 }
 
@@ -628,14 +698,15 @@ std::vector<HWND> TopLevelWindows() {
     std::lock_guard g(g_mRegistry);
     std::vector<HWND> v;
     for (const auto& [h, e] : g_windows)
-        if (e.bTopLevel) v.push_back(h);
+        if (e.bTopLevel)
+            v.push_back(h);
     return v;
 }
 
 UINT RegisterWindowMessage(const std::string& name) {
     std::lock_guard g(g_mRegistry);
-    auto [it, inserted] =
-        g_registeredMessages.try_emplace(name, static_cast<UINT>(0xC000 + g_registeredMessages.size()));
+    auto [it, inserted] = g_registeredMessages.try_emplace(
+        name, static_cast<UINT>(0xC000 + g_registeredMessages.size()));
     return it->second;
 }
 
@@ -644,15 +715,20 @@ void PumpFor(CManualClock& clock, std::initializer_list<CMsgLoop*> loops, uint64
     for (;;) {
         for (bool busy = true; busy;) {
             busy = false;
-            for (CMsgLoop* l : loops) busy |= l->Pump() > 0;
+            for (CMsgLoop* l : loops)
+                busy |= l->Pump() > 0;
         }
         uint64_t next = kNever;
-        for (CMsgLoop* l : loops) next = std::min(next, l->NextDeadlineMs());
+        for (CMsgLoop* l : loops)
+            next = std::min(next, l->NextDeadlineMs());
         const uint64_t now = clock.NowMs();
-        if (next <= now) continue;
+        if (next <= now)
+            continue;
         if (next > target) {
-            if (target > now) clock.Advance(target - now);
-            for (CMsgLoop* l : loops) l->PumpUntilIdle();
+            if (target > now)
+                clock.Advance(target - now);
+            for (CMsgLoop* l : loops)
+                l->PumpUntilIdle();
             return;
         }
         clock.Advance(next - now);

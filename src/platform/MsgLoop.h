@@ -55,7 +55,8 @@ CPayload* CurrentPayload();  // payload of the message being handled on this thr
 template <class T>
 std::unique_ptr<T> TakePayload(WPARAM wParam) {
     auto* p = dynamic_cast<TPayload<T>*>(detail::CurrentPayload());
-    if (!p || p->Get() != reinterpret_cast<void*>(wParam)) return nullptr;
+    if (!p || p->Get() != reinterpret_cast<void*>(wParam))
+        return nullptr;
     return p->Take();
 }
 
@@ -66,7 +67,8 @@ MSG MakeOwnedMsg(HWND hwnd, UINT message, std::unique_ptr<T> obj, LPARAM lParam)
     m.message = message;
     m.wParam = reinterpret_cast<WPARAM>(obj.get());
     m.lParam = lParam;
-    if (obj) m.payload = std::make_unique<TPayload<T>>(std::move(obj));
+    if (obj)
+        m.payload = std::make_unique<TPayload<T>>(std::move(obj));
     return m;
 }
 

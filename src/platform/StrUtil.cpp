@@ -9,8 +9,10 @@ std::string StrFormatV(const char* fmt, va_list ap) {
     va_copy(ap2, ap);
     int n = vsnprintf(small, sizeof small, fmt, ap2);
     va_end(ap2);
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+    if (n < 0)
+        return std::string();
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
     std::string out(static_cast<size_t>(n) + 1, '\0');
     vsnprintf(out.data(), out.size(), fmt, ap);
     out.resize(static_cast<size_t>(n));
@@ -48,14 +50,17 @@ bool IsValidUtf8(std::string_view s) {
         } else {
             return false;
         }
-        if (i + len > n) return false;
+        if (i + len > n)
+            return false;
         for (size_t k = 1; k < len; ++k) {
             const auto cc = static_cast<unsigned char>(s[i + k]);
-            if ((cc & 0xC0) != 0x80) return false;
+            if ((cc & 0xC0) != 0x80)
+                return false;
             cp = (cp << 6) | (cc & 0x3F);
         }
         static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
         i += len;
     }
     return true;

@@ -15,6 +15,7 @@ bool IsValidUtf8(std::string_view s);
 constexpr const char* FileBaseName(const char* path) {
     const char* base = path;
     for (const char* p = path; *p; ++p)
-        if (*p == '/') base = p + 1;
+        if (*p == '/')
+            base = p + 1;
     return base;
 }

@@ -25,8 +25,10 @@ bool CEvent::Wait(uint32_t ms) {
     std::unique_lock lk(m_m);
     const uint64_t deadline =
         ms == INFINITE ? std::numeric_limits<uint64_t>::max() : Clock().NowMs() + ms;
-    if (!Clock().WaitUntil(lk, m_cv, deadline, [this] { return m_bSignalled; })) return false;
-    if (!m_bManual) m_bSignalled = false;
+    if (!Clock().WaitUntil(lk, m_cv, deadline, [this] { return m_bSignalled; }))
+        return false;
+    if (!m_bManual)
+        m_bSignalled = false;
     return true;
 }
 
@@ -40,4 +42,6 @@ uint32_t GetCurrentThreadId() {
     return tid;
 }
 
-uint32_t GetCurrentProcessId() { return static_cast<uint32_t>(::getpid()); }
+uint32_t GetCurrentProcessId() {
+    return static_cast<uint32_t>(::getpid());
+}
