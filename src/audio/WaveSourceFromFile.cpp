@@ -1,7 +1,10 @@
 #include "audio/WaveSourceFromFile.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -26,6 +29,24 @@ bool HasExtension(const std::string& path, const std::string& ext) {
 
 namespace {
 constexpr uint32_t kBufferPeriod = 100;
+
+// Opens a regular file for reading; anything else (a folder, a pipe that would block until
+// someone writes to it, a device) is as good as missing.
+FILE* OpenRegularFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FILE* f = fdopen(fd, "rb");
+    if (f == nullptr)
+        close(fd);
+    return f;
+}
 
 bool ReadExact(FILE* f, void* buf, size_t len) {
     return std::fread(buf, 1, len, f) == len;
@@ -65,7 +86,7 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
     if (f == nullptr)
         WAV_HDR_FAIL("[ Bad SEEK(end)]");
 
-    // 1. The file length bounds the walk and every length read from the file.
+    // The file length bounds the walk and every length read from the file.
     if (fseeko(f, 0, SEEK_END) != 0)
         WAV_HDR_FAIL("[ Bad SEEK(end)]");
     const int64_t fileLen = ftello(f);
@@ -91,7 +112,7 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
         return fseeko(f, next, SEEK_SET) == 0;
     };
 
-    // 2.-4. The chunk walk, up to and including the "data" chunk header.
+    // The chunk walk, up to and including the "data" chunk header.
     for (;;) {
         uint8_t id[4];
         if (!ReadExact(f, id, 4))
@@ -203,11 +224,11 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
     if (!(flags & kData))
         WAV_HDR_FAIL("[ no data marker ]");
 
-    // 5. Back to the first sample.
+    // Back to the first sample.
     if (fseeko(f, m_nDataOffset, SEEK_SET) != 0)
         WAV_HDR_FAIL("[ Bad SEEK(data start)]");
 
-    // 6. Only what the sinks can convert.
+    // Only what the sinks can convert.
     if (local.wFormatTag != WAVE_FORMAT_PCM)
         WAV_HDR_FAIL("[ NOT WAVE_FORMAT_PCM ]");
     if (local.nChannels != 1 && local.nChannels != 2)
@@ -217,7 +238,7 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
     if (local.nSamplesPerSec == 0 || local.nSamplesPerSec > 96000)
         WAV_HDR_FAIL("[ nSamplesPerSec: %d ]", static_cast<int>(local.nSamplesPerSec));
 
-    // 7.-8. The record the source publishes, with one channel's byte rate as InitPcmFormat has.
+    // The record the source publishes, with one channel's byte rate as InitPcmFormat has.
     auto format = std::make_unique<CWaveFormat>();
     InitPcmFormat(*format, local.nChannels, local.wBitsPerSample, local.nSamplesPerSec);
     m_uDataLeft -= m_uDataLeft % format->nBlockAlign;  // a trailing partial frame is no sound
@@ -545,7 +566,7 @@ bool CWaveSourceFromFile::Init(const std::string& path) {
     }
     m_strFilePath = path;
     CloseFile();
-    m_pFile = std::fopen(path.c_str(), "rbe");
+    m_pFile = OpenRegularFile(path);
     if (m_pFile == nullptr) {
         VLOG(WARNING, "CWaveSourceFromFile::Init [Could not find \"%s\"]", path.c_str());
         m_pFileFormat.reset();

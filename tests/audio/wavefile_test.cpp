@@ -1,6 +1,7 @@
 // The sound file source: extension choice, the WAV walk and its refusals, streaming on the
 // caller's thread.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "AudioTestUtil.h"
 #include "audio/WaveSourceFromFile.h"
@@ -77,6 +78,15 @@ TEST(WaveSourceFromFile, InitRefusesUnknownExtensionsAndMissingFiles) {
     EXPECT_TRUE(log.Has("CWaveSourceFromFile::Init [Could not find \"" + missing + "\"]", WARNING));
     EXPECT_FALSE(src.Start(nullptr));  // no reader
     EXPECT_EQ(src.GetFileFormat(), nullptr);
+
+    // Only regular files: a folder or a pipe named like a sound file is refused at once.
+    const std::string folder = dir.Path("folder.wav"), fifo = dir.Path("pipe.wav");
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {folder, fifo}) {
+        EXPECT_FALSE(src.Init(path)) << path;
+        EXPECT_TRUE(log.Has("CWaveSourceFromFile::Init [Could not find \"" + path + "\"]")) << path;
+    }
 }
 
 TEST(WaveSourceFromFile, MalformedHeadersAreRefusedWithTheirText) {
