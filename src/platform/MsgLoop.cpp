@@ -399,8 +399,11 @@ int CMsgLoop::Run() {
         uint64_t deadline = kNever;
         for (const auto& t : core.timers)
             deadline = std::min(deadline, t.due);
-        Clock().WaitUntil(lk, core.cv, deadline, [&core] {
-            return !core.posted.empty() || !core.sent.empty() || core.bClosed;
+        // A timer set from another thread changes the deadline: wake up and recompute it.
+        const uint64_t timerSeq = core.timerSeq;
+        Clock().WaitUntil(lk, core.cv, deadline, [&core, timerSeq] {
+            return !core.posted.empty() || !core.sent.empty() || core.bClosed ||
+                   core.timerSeq != timerSeq;
         });
     }
 }
