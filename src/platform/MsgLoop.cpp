@@ -562,35 +562,11 @@ void CWindow::DestroyWindow() {
 }
 
 bool CWindow::SetTimer(UINT id, uint32_t periodMs) {
-    if (m_hWnd == 0)
-        return false;
-    std::lock_guard g(m_core->m);
-    if (m_core->bClosed)
-        return false;
-    const uint64_t due = Clock().NowMs() + periodMs;
-    const uint64_t seq = ++m_core->timerSeq;
-    auto& timers = m_core->timers;
-    auto it = std::find_if(timers.begin(), timers.end(),
-                           [&](const auto& t) { return t.hwnd == m_hWnd && t.id == id; });
-    if (it != timers.end())
-        *it = CLoopCore::Timer{m_hWnd, id, periodMs, due, seq};
-    else
-        timers.push_back(CLoopCore::Timer{m_hWnd, id, periodMs, due, seq});
-    m_core->WakeLocked();
-    return true;
+    return ::SetTimer(m_hWnd, id, periodMs);
 }
 
 bool CWindow::KillTimer(UINT id) {
-    if (m_hWnd == 0)
-        return false;
-    std::lock_guard g(m_core->m);
-    auto& timers = m_core->timers;
-    auto it = std::find_if(timers.begin(), timers.end(),
-                           [&](const auto& t) { return t.hwnd == m_hWnd && t.id == id; });
-    if (it == timers.end())
-        return false;
-    timers.erase(it);
-    return true;
+    return ::KillTimer(m_hWnd, id);
 }
 
 bool CWindow::IsTimerSet(UINT id) const {
@@ -687,6 +663,41 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 bool IsWindow(HWND hwnd) {
     return LookupWindow(hwnd, nullptr, nullptr);
+}
+
+bool SetTimer(HWND hwnd, UINT id, uint32_t periodMs) {
+    std::shared_ptr<CLoopCore> core;
+    if (!LookupWindow(hwnd, nullptr, &core))
+        return false;
+    std::lock_guard g(core->m);
+    // Checked again under the loop's lock: a window destroyed meanwhile must not leave a timer.
+    if (core->bClosed || !LookupWindow(hwnd, nullptr, nullptr))
+        return false;
+    const uint64_t due = Clock().NowMs() + periodMs;
+    const uint64_t seq = ++core->timerSeq;
+    auto& timers = core->timers;
+    auto it = std::find_if(timers.begin(), timers.end(),
+                           [&](const auto& t) { return t.hwnd == hwnd && t.id == id; });
+    if (it != timers.end())
+        *it = CLoopCore::Timer{hwnd, id, periodMs, due, seq};
+    else
+        timers.push_back(CLoopCore::Timer{hwnd, id, periodMs, due, seq});
+    core->WakeLocked();
+    return true;
+}
+
+bool KillTimer(HWND hwnd, UINT id) {
+    std::shared_ptr<CLoopCore> core;
+    if (!LookupWindow(hwnd, nullptr, &core))
+        return false;
+    std::lock_guard g(core->m);
+    auto& timers = core->timers;
+    auto it = std::find_if(timers.begin(), timers.end(),
+                           [&](const auto& t) { return t.hwnd == hwnd && t.id == id; });
+    if (it == timers.end())
+        return false;
+    timers.erase(it);
+    return true;
 }
 
 HWND FindWindowByTitle(const std::string& title) {

@@ -213,6 +213,9 @@ bool PostMessage(HWND hwnd, UINT message, std::unique_ptr<T> obj, LPARAM lParam)
 // window does not exist or its loop has ended (also while waiting): never a hang.
 std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 bool IsWindow(HWND hwnd);
+// Window timers by handle, for code that holds only another window's handle (any thread).
+bool SetTimer(HWND hwnd, UINT id, uint32_t periodMs);
+bool KillTimer(HWND hwnd, UINT id);
 HWND FindWindowByTitle(const std::string& title);
 std::vector<HWND> TopLevelWindows();
 // Registered messages: the same name always gives the same number (0xC000 and up).
