@@ -524,6 +524,7 @@ CWaveSourceFromFile::~CWaveSourceFromFile() {
     if (m_nState.compare_exchange_strong(running, ST_READY))
         m_pNotify.store(nullptr);
     JoinStreamingThread();
+    std::lock_guard loop(m_mLoop);
     m_pFileFormat.reset();
     CloseFile();
 }
@@ -554,6 +555,7 @@ bool CWaveSourceFromFile::Init(const std::string& path) {
         return false;
     }
     JoinStreamingThread();
+    std::lock_guard loop(m_mLoop);
     m_pFileFormat.reset();
     SetFormat(nullptr);
     if (HasExtension(path, ".WAV")) {
@@ -625,6 +627,7 @@ uint32_t CWaveSourceFromFile::StreamFileNotifyOnDoneOrStopOnFlagThread(
 
 void CWaveSourceFromFile::StreamFileNotifyOnDoneOrStopOnFlag() {
     VLOG(INFO, "CWaveSourceFromFile[%8.8x]::StreamFileNotifyOnDoneOrStopOnFlag", LogAddr(this));
+    std::lock_guard loop(m_mLoop);
     CWaveSourceFromFileFormat* reader = m_pFileFormat.get();
     std::vector<uint8_t> block(reader->GetBytesToRead(), 0);
     while (m_nState.load() == ST_RUNNING) {
@@ -673,6 +676,7 @@ bool CWaveSourceFromFile::Release() {
         return false;
     VLOG(INFO, "CWaveSourceFromFile[%8.8x]::Release", LogAddr(this));
     JoinStreamingThread();
+    std::lock_guard loop(m_mLoop);
     SetFormat(nullptr);
     m_pFileFormat.reset();
     m_strFilePath.clear();

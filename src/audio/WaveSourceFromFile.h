@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -106,4 +107,8 @@ private:
     std::thread m_hThread;
     std::shared_ptr<CThreadControl> m_pThreadControl;
     std::unique_ptr<CWaveSourceFromFileFormat> m_pFileFormat;
+    // Held by the streaming loop for as long as it runs, on whichever thread: Init, Release and
+    // the destructor wait for a loop that was told to stop before they free what it reads.
+    // Recursive, so the owner may release the source from inside the end notice.
+    std::recursive_mutex m_mLoop;
 };

@@ -140,6 +140,27 @@ TEST(WaveSourceFromFileThread, AStreamingThreadThatOutlivesStopIsWaitedForBefore
     sink.WaveSourceRemove();
 }
 
+TEST(WaveSourceFromFileThread, ReleaseWaitsForALoopOnTheCallersThread) {
+    CTempDir dir;
+    CWaveSourceFromFile src;
+    ASSERT_TRUE(src.Init(MakeFile(dir)));
+    CSlowSink sink(200);
+    sink.WaveSourceAttach(&src);
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        EXPECT_TRUE(src.Start(nullptr));
+        returned = true;
+    });
+    while (sink.Blocks().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(src.Stop());
+    EXPECT_TRUE(src.Release());  // the block in delivery is finished before the reader goes
+    EXPECT_EQ(sink.Blocks().size(), 1u);
+    caller.join();
+    EXPECT_TRUE(returned.load());
+    sink.WaveSourceRemove();
+}
+
 TEST(WaveSourceFromFileThread, DestroyingARunningSourceStopsAndWaitsForItsThread) {
     CTempDir dir;
     CCollectSink sink;
