@@ -29,6 +29,8 @@ bool HasExtension(const std::string& path, const std::string& ext) {
 
 namespace {
 constexpr uint32_t kBufferPeriod = 100;
+constexpr DWORD kMinRate = 1000;
+constexpr DWORD kMaxRate = 96000;
 
 // Opens a regular file for reading; anything else (a folder, a pipe that would block until
 // someone writes to it, a device) is as good as missing.
@@ -235,7 +237,9 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
         WAV_HDR_FAIL("[ nChannels: %d ]", local.nChannels);
     if (local.wBitsPerSample != 8 && local.wBitsPerSample != 16)
         WAV_HDR_FAIL("[ wBitsPerSample: %d ]", local.wBitsPerSample);
-    if (local.nSamplesPerSec == 0 || local.nSamplesPerSec > 96000)
+    // Below 1,000 Hz a "sound" file is nonsense, and a few bytes of it would stand for days of
+    // playing and converting.
+    if (local.nSamplesPerSec < kMinRate || local.nSamplesPerSec > kMaxRate)
         WAV_HDR_FAIL("[ nSamplesPerSec: %d ]", static_cast<int>(local.nSamplesPerSec));
 
     // The record the source publishes, with one channel's byte rate as InitPcmFormat has.

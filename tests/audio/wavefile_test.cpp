@@ -157,6 +157,7 @@ TEST(WaveSourceFromFile, MalformedHeadersAreRefusedWithTheirText) {
         {"192 kHz", RiffWave(cat({fmt16(1, 1, 192000, 16), data(pcm)})),
          "[ nSamplesPerSec: 192000 ]"},
         {"rate 0", RiffWave(cat({fmt16(1, 1, 0, 16), data(pcm)})), "[ nSamplesPerSec: 0 ]"},
+        {"rate 999", RiffWave(cat({fmt16(1, 1, 999, 16), data(pcm)})), "[ nSamplesPerSec: 999 ]"},
         {"float (tag 3)", RiffWave(cat({fmt16(3, 1, 16000, 16), data(pcm)})),
          "[ NOT WAVE_FORMAT_PCM ]"},
         {"IMA ADPCM (tag 0x11)", RiffWave(cat({fmt16(0x11, 1, 16000, 16), data(pcm)})),
@@ -273,6 +274,13 @@ TEST(WaveSourceFromFile, StereoFileGivesItsFormatAndBlocksOfTheRule) {
     EXPECT_EQ(src.GetFileFormat()->GetBytesToRead(), 141120u);
     src.Release();  // never started: refused, the file stays open until Init or destruction
     EXPECT_NE(src.GetFile(), nullptr);
+
+    // At a rate where the rule does not come out in whole frames (25,603.2 bytes), blocks are
+    // cut to whole frames so that no sample straddles two blocks.
+    const std::string odd = dir.Path("odd.wav");
+    WriteFile(odd, SimpleWav(2, 8001, 16, Samples16(Tone(440, 8001, 8001, 2))));
+    ASSERT_TRUE(src.Init(odd));
+    EXPECT_EQ(src.GetFileFormat()->GetBytesToRead(), 25600u);
 
     const Played p = Play(path);
     ASSERT_EQ(p.blocks.size(), 3u);
