@@ -63,6 +63,7 @@ private:
 const std::string& InputPath() {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
+        std::atexit([] { unlink(InputPath().c_str()); });
         return std::string(tmp && *tmp ? tmp : "/tmp") + "/vokra-wav-fuzz-" +
                std::to_string(getpid()) + ".wav";
     }();
