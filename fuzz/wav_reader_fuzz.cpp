@@ -63,7 +63,6 @@ private:
 const std::string& InputPath() {
     static const std::string path = [] {
         const char* tmp = std::getenv("TMPDIR");
-        std::atexit([] { unlink(InputPath().c_str()); });
         return std::string(tmp && *tmp ? tmp : "/tmp") + "/vokra-wav-fuzz-" +
                std::to_string(getpid()) + ".wav";
     }();
@@ -88,5 +87,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sink.WaveSourceRemove();
         src.Release();
     }
+    unlink(path.c_str());  // libFuzzer ends with _Exit: nothing would clean up after it
     return 0;
 }
