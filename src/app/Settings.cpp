@@ -107,7 +107,6 @@ struct CKeyRange {
 constexpr CKeyRange kAudioGroup{0, 2};
 constexpr CKeyRange kAdvancedGroup{2, 16};
 constexpr CKeyRange kAllGroups{0, 26};
-constexpr CKeyRange kRestOfMain{16, 26};
 constexpr CKeyRange kSheetPosition{26, 28};
 constexpr CKeyRange kPlayMsgWinPosition{28, 30};
 
