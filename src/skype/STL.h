@@ -108,6 +108,9 @@ public:
     // Indexed by STL_CNT_*.
     std::array<int, STL_CNT_COUNT> GetDebugCounters() const;
     void ResetDebugCounters();
+    // Commands not yet sent, and sent ones waiting for their reply. On the transport's loop.
+    int GetInQueueCount() const { return static_cast<int>(m_qIn.size()); }
+    int GetWaitQueueCount() const { return static_cast<int>(m_qWait.size()); }
 
     LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
 
@@ -127,6 +130,10 @@ private:
     void OnQueueCmd(std::unique_ptr<DeviceToSkypeCmd> pCmd);
 
     std::atomic<int> m_nState{STL_NOT_STARTED};
+    // The window's own handle, for the threads that post to it (CWindow's is the loop's alone).
+    std::atomic<HWND> m_hWndSelf{0};
+    CMsgLoop* m_pLoop = nullptr;
+    bool m_bSenderStarted = false;
     std::unique_ptr<CSTLSndr> m_pSender;
     std::atomic<bool> m_bInitialised{false};
     std::atomic<bool> m_bReconnect{false};
