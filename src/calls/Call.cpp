@@ -1,0 +1,436 @@
+#include "calls/Call.h"
+
+#include <algorithm>
+#include <climits>
+#include <string>
+
+#include "app/CableNames.h"
+#include "app/Logger.h"
+#include "app/Settings.h"
+#include "app/WindowMessages.h"
+#include "calls/SkypeCmdQueue.h"
+#include "calls/User.h"
+#include "messages/Message.h"
+#include "messages/MessageCollection.h"
+#include "platform/Clock.h"
+#include "skype/SkypeAccessAPI.h"
+
+CCall* g_pCurrentCall = nullptr;
+CCall* g_pRingingCall = nullptr;
+std::atomic<bool> g_bNewVoiceMessage{false};
+
+namespace {
+
+constexpr int kKnownUser = 1;
+constexpr int kKnownType = 2;
+constexpr int kKnownStatus = 4;
+constexpr int kRecheckMs = 300;
+
+int SecondsToMs(int64_t seconds, int64_t extraMs) {
+    return static_cast<int>(std::clamp<int64_t>(seconds * 1000 + extraMs, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+CCall::CCall() : m_tStart(Clock().WallNow().sec) {}
+
+CCall::~CCall() {
+    if (g_pCurrentCall == this)
+        g_pCurrentCall = nullptr;
+    if (g_pRingingCall == this)
+        g_pRingingCall = nullptr;
+    if (m_pTimer != nullptr)
+        m_pTimer->ReleaseCallTimer(this);
+    if (m_pMessage != nullptr && m_pMessage->m_pCall == this)
+        m_pMessage->m_pCall = nullptr;
+}
+
+void CCall::init(int callId, ICallTimer* pTimer) {
+    VLOG(INFO, "CCall::init callId: %d, p=%p", callId, static_cast<void*>(this));
+    m_pTimer = pTimer;
+    m_nCallId = callId;
+    m_pUser = nullptr;
+    m_nCallType = CallType(-1);
+    m_nStatus = CallStatus(-1);
+    for (int property : {PROP_PARTNER_HANDLE, PROP_TYPE, PROP_STATUS})
+        QueueSkypeCmd(DeviceToSkypeCmd(D2S_GET_CALL, callId, property, ' '));
+}
+
+void CCall::init(int callId, CUser* pUser, int64_t tStart, int duration) {
+    VLOG(INFO, "CCall::init callId: %d, username: %s, time:%lld, dur: %d, p=%p", callId,
+         pUser ? pUser->m_strUserName.c_str() : "", static_cast<long long>(tStart), duration,
+         static_cast<void*>(this));
+    m_nCallId = callId;
+    m_pUser = pUser;
+    m_tStart = tStart;
+    m_nDuration = duration;
+}
+
+void CCall::set(CUser* pUser) {
+    VLOG(INFO, "CCall::set pUser=%p, username: %s, p=%p", static_cast<void*>(pUser),
+         pUser ? pUser->m_strUserName.c_str() : "", static_cast<void*>(this));
+    m_pUser = pUser;
+    m_nKnown |= kKnownUser;
+}
+
+void CCall::set(CallType callType) {
+    VLOG(INFO, "CCall::set callType: %d, p=%p", static_cast<int>(callType),
+         static_cast<void*>(this));
+    m_nCallType = callType;
+    m_nKnown |= kKnownType;
+    OnStatusChange();
+}
+
+void CCall::set(CallStatus status) {
+    VLOG(INFO, "CCall::set callId: %d, status: %d, p=%p", m_nCallId, static_cast<int>(status),
+         static_cast<void*>(this));
+    m_nStatus = status;
+    m_nKnown |= kKnownStatus;
+    OnStatusChange();
+}
+
+bool CCall::IsInfoComplete() const {
+    return (m_nKnown & (kKnownUser | kKnownType | kKnownStatus)) ==
+           (kKnownUser | kKnownType | kKnownStatus);
+}
+
+bool CCall::IsFinalStatus(int status) {
+    switch (status) {
+        case CALLSTATUS_UNPLACED:
+        case CALLSTATUS_FAILED:
+        case CALLSTATUS_FINISHED:
+        case CALLSTATUS_MISSED:
+        case CALLSTATUS_REFUSED:
+        case CALLSTATUS_BUSY:
+        case CALLSTATUS_CANCELLED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CCall::CallerIsBuddy() const {
+    // A caller whose buddy status has not arrived counts as not on the buddy list.
+    return m_pUser != nullptr && m_pUser->m_bIsBuddy;
+}
+
+int CCall::GetSecondsBeforeAnswering() const {
+    switch (gCurrentUser.m_nOnlineStatus) {
+        case USERSTATUS_ONLINE:
+        case USERSTATUS_SKYPEME:
+            return SecB4AnsweringOnline;
+        case USERSTATUS_AWAY:
+        case USERSTATUS_NA:
+        case USERSTATUS_DND:
+        case USERSTATUS_INVISIBLE:
+            return SecB4AnsweringAway;
+        default:
+            return -1;
+    }
+}
+
+void CCall::OnStatusChange() {
+    switch (static_cast<int>(m_nStatus)) {
+        case CALLSTATUS_RINGING:
+            if (g_pCurrentCall != nullptr) {
+                VLOG(INFO,
+                     "--> [CallId: %d] Another Call (%d) in progress. Do nothing with this one. "
+                     "(g_pCurrentCall=%p)",
+                     m_nCallId, g_pCurrentCall->m_nCallId, static_cast<void*>(g_pCurrentCall));
+                // Skype answers with the current call's status, or with an error if it no
+                // longer knows it: either way a current call that has ended is noticed.
+                QueueSkypeCmd(
+                    DeviceToSkypeCmd(D2S_GET_CALL, g_pCurrentCall->m_nCallId, PROP_STATUS, ' '));
+            } else if (m_nAnswerState == ANSWER_IDLE) {
+                const int nSeconds = GetSecondsBeforeAnswering();
+                m_nAnswerState = ANSWER_TIMER_SET;
+                if (nSeconds < 0) {
+                    // No delay belongs to this status, and the answer rules refuse it anyway:
+                    // no timer. Force Answer still reaches the call.
+                    VLOG(INFO,
+                         "--> (1/4) [CallId: %d] No answer delay for user status %d - Answer "
+                         "timer not set",
+                         m_nCallId, gCurrentUser.m_nOnlineStatus);
+                    break;
+                }
+                const int nDelayMs = SecondsToMs(nSeconds, 10);
+                VLOG(INFO, "--> (1/4) [CallId: %d] Setting Answer timer for %d MSec", m_nCallId,
+                     nDelayMs);
+                if (m_pTimer != nullptr) {
+                    m_pTimer->KillCallTimer(this);
+                    m_pTimer->SetCallTimer(this, nDelayMs);
+                }
+            }
+            break;
+
+        case CALLSTATUS_INPROGRESS:
+            if (g_pCurrentCall == nullptr)
+                g_pCurrentCall = this;
+            if (m_bAnswered && m_nAnswerState == ANSWER_SENT) {
+                m_nAnswerState = ANSWER_RECORDING;
+                const bool bNonAuth = UseNonAuthorizedCallerSettings && !CallerIsBuddy();
+                const int nMaxSec =
+                    bNonAuth ? MaxRecordingDurationForNonAuthSec : MaxRecordingDurationSec;
+                if (nMaxSec > 0) {
+                    VLOG(INFO, "--> (3/4) [CallId: %d] Call in progress, setting timer for %d sec",
+                         m_nCallId, nMaxSec);
+                    if (m_pTimer != nullptr) {
+                        m_pTimer->KillCallTimer(this);
+                        m_pTimer->SetCallTimer(this, SecondsToMs(nMaxSec, 0));
+                    }
+                } else {
+                    VLOG(INFO, "--> (3/4) [CallId: %d] Call in progress, no timeout is set",
+                         m_nCallId);
+                }
+                m_tStart = Clock().WallNow().sec;
+
+                CMessage* pMessage = new CMessage();
+                pMessage->m_pCall = this;
+                pMessage->m_bHeard = false;
+                pMessage->m_nFileSize = 0;
+                m_pMessage = pMessage;
+                if (!gMessagesDB.add(pMessage)) {
+                    // Nobody is logged in, so there is no folder to record into: hang up
+                    // rather than keep the caller talking to nothing.
+                    VLOG(WARNING, "--> [CallId: %d] No messages folder - nothing is recorded",
+                         m_nCallId);
+                    delete pMessage;
+                    Release();
+                    break;
+                }
+                pMessage->AudioCtrlTake();
+
+                if (m_pUser != nullptr && !m_pUser->IsPhoneNumber()) {
+                    const bool bAllowed =
+                        bNonAuth ? GreetingTextMsgAllowedForNonAuth : GreetingTextMsgAllowed;
+                    if (bAllowed) {
+                        const std::string strText =
+                            bNonAuth ? GreetingTextMsgForNonAuth.Get() : GreetingTextMsg.Get();
+                        VLOG(INFO, "%s", strText.c_str());
+                        QueueSkypeCmd(
+                            DeviceToSkypeCmd(D2S_MESSAGE, m_pUser->m_strUserName, strText));
+                    }
+                }
+            } else if (!m_bAnswered && g_pCurrentCall == this) {
+                // The user took this call in Skype: no answer timer may run on meanwhile. A
+                // call we answer keeps its timer, the maximum recording time, whatever Skype
+                // repeats; so does another call that is current.
+                if (m_pTimer != nullptr)
+                    m_pTimer->KillCallTimer(this);
+            }
+            break;
+
+        case CALLSTATUS_LOCALHOLD:
+        case CALLSTATUS_REMOTEHOLD:
+            VLOG(INFO, "--> (4/4) [CallId: %d] Call Hold Event [Local or Remote] - Releasing call ",
+                 m_nCallId);
+            OnTimer();
+            break;
+
+        case CALLSTATUS_MISSED:
+            VLOG(INFO, "--> (4/4) [CallId: %d] Call Missed Event - Releasing call ", m_nCallId);
+            OnTimer();
+            // Skype sends nothing after MISSED: the call is over now.
+            if (g_pCurrentCall == this) {
+                EndAnswering();
+                g_pCurrentCall = nullptr;
+            }
+            break;
+
+        case CALLSTATUS_FINISHED:
+            EndAnswering();
+            g_pCurrentCall = nullptr;
+            break;
+
+        default:
+            // Any other end of the current call (failed, refused, ...) ends its answering too,
+            // or it would keep the cables and block every later call.
+            if (IsFinalStatus(m_nStatus) && g_pCurrentCall == this) {
+                EndAnswering();
+                g_pCurrentCall = nullptr;
+            }
+            break;
+    }
+}
+
+void CCall::OnTimer() {
+    VLOG(INFO, "CCall::OnTimer callId: %d, p=%p", m_nCallId, static_cast<void*>(this));
+    switch (static_cast<int>(m_nStatus)) {
+        case CALLSTATUS_RINGING:
+            if (g_pCurrentCall == nullptr && m_nAnswerState == ANSWER_TIMER_SET) {
+                VLOG(INFO, "--> (2/4) [CallId: %d] Timer Event - Can we answer this call?",
+                     m_nCallId);
+                if (!IsInfoComplete()) {
+                    VLOG(INFO,
+                         "--> [CallId: %d] Didn't finish collecting all needed information to "
+                         "decide - Reschedule Timer Event (300ms)",
+                         m_nCallId);
+                    if (m_pTimer != nullptr) {
+                        m_pTimer->KillCallTimer(this);
+                        m_pTimer->SetCallTimer(this, kRecheckMs);
+                    }
+                } else if (AnswerAllowed() != 0) {
+                    m_nAnswerState = ANSWER_SENT;
+                    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_IN, g_strVac1RecordingDevice));
+                    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, g_strVac2PlaybackDevice));
+                    QueueSkypeCmd(
+                        DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_INPROGRESS, ' '));
+                    m_bSkypeDevicesTaken = true;
+                    m_bAnswered = true;
+                    g_pCurrentCall = this;
+                    g_pRingingCall = nullptr;
+                }
+            } else if (g_pCurrentCall != nullptr) {
+                VLOG(INFO,
+                     "--> (2/4) [CallId: %d] Timer Event - Cancel Timer - Another Call (%d) in "
+                     "progress.",
+                     m_nCallId, g_pCurrentCall->m_nCallId);
+            } else {
+                VLOG(INFO, "--> (2/4) [CallId: %d] Timer Event - Cancel Timer - answer state %d",
+                     m_nCallId, m_nAnswerState);
+            }
+            break;
+
+        case CALLSTATUS_INPROGRESS:
+        case CALLSTATUS_LOCALHOLD:
+        case CALLSTATUS_REMOTEHOLD:
+        case CALLSTATUS_MISSED:
+            Release();
+            break;
+
+        default:
+            break;
+    }
+}
+
+void CCall::Release() {
+    if (g_pCurrentCall != this || !m_bAnswered || m_nAnswerState > ANSWER_RECORDING)
+        return;
+    m_nAnswerState = ANSWER_RELEASING;
+    VLOG(INFO, "--> (4/4) [CallId: %d] Timer Event - Releasing call ", m_nCallId);
+    StopRecording();
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_FINISHED, ' '));
+}
+
+void CCall::StopRecording() {
+    if (m_nDuration != -1)
+        return;
+    // A call answered but not yet in progress has no message: nothing was recorded.
+    m_nDuration = m_pMessage != nullptr ? m_pMessage->AudioCtrlBreak() : 0;
+    PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
+}
+
+void CCall::RestoreSkypeDevices() {
+    if (!m_bSkypeDevicesTaken)
+        return;
+    m_bSkypeDevicesTaken = false;
+    const std::string strIn = m_pTimer != nullptr ? m_pTimer->GetDefaultAudioIn() : "";
+    const std::string strOut = m_pTimer != nullptr ? m_pTimer->GetDefaultAudioOut() : "";
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_IN, strIn));
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, strOut));
+}
+
+void CCall::FileRecording(bool bShowSheet) {
+    if (m_pMessage == nullptr)
+        return;
+    if (m_nDuration > 0) {
+        VLOG(INFO, "New recorded voice message");
+        m_pMessage->RenameVoiceMessageFileName();
+    }
+    g_bNewVoiceMessage = true;
+    if (bShowSheet && RestoreWin) {
+        VLOG(INFO, "Restore Main Message dialog window");
+        PostToMainWnd(WM_SHOW_SHEET, SHEET_PAGE_MESSAGES, 0);
+    }
+}
+
+void CCall::EndAnswering(bool bShowSheet) {
+    if (!m_bAnswered || m_nAnswerState < ANSWER_SENT || m_nAnswerState > ANSWER_RELEASING)
+        return;
+    m_nAnswerState = ANSWER_DONE;
+    if (m_pTimer != nullptr)
+        m_pTimer->KillCallTimer(this);
+    StopRecording();
+    RestoreSkypeDevices();
+    FileRecording(bShowSheet);
+}
+
+int CCall::AnswerAllowed() {
+    std::string strWhy;
+    int nSwitch = 0;
+    const int nUserStatus = gCurrentUser.m_nOnlineStatus;
+    // 64 bits: a limit of 4096 MiB or more does not fit the folder size's 32.
+    const uint64_t uLimit =
+        static_cast<uint64_t>(std::max(0, RcvdMsgsFolderSize.load())) * 1048576u;
+    uint64_t uSize = 0;
+    if (::AnswerAllowed == 0) {
+        strWhy = " Global Answering OFF on INCOMING call";
+    } else if (IsRcvdMsgsFolderLimited != 0 &&
+               (uSize = gMessagesDB.GetMessagesFolderSizeBytes()) >= uLimit) {
+        strWhy = StrFormat(" Messages Folder Size limit Exceeded [%llu/%llu]",
+                           static_cast<unsigned long long>(uSize),
+                           static_cast<unsigned long long>(uLimit));
+    } else if (static_cast<int>(m_nCallType) != CALLTYPE_INCOMING_PSTN &&
+               static_cast<int>(m_nCallType) != CALLTYPE_INCOMING_P2P) {
+        strWhy = StrFormat(" Call Type not INCOMING [%d]", static_cast<int>(m_nCallType));
+    } else if (UseNonAuthorizedCallerSettings != 0 && m_pUser == nullptr) {
+        strWhy = " Waiting for Caller authorization information";
+    } else if (UseNonAuthorizedCallerSettings != 0 && DisableAnswerOfNonAuthCaller != 0 &&
+               !CallerIsBuddy()) {
+        strWhy = " Caller not on your Buddy List";
+    } else {
+        switch (nUserStatus) {
+            case USERSTATUS_ONLINE:
+            case USERSTATUS_SKYPEME:
+                nSwitch = AnswerAllowedOnline;
+                break;
+            case USERSTATUS_AWAY:
+            case USERSTATUS_NA:
+            case USERSTATUS_DND:
+            case USERSTATUS_INVISIBLE:
+                nSwitch = AnswerAllowedAway;
+                break;
+            default:
+                nSwitch = 0;
+                break;
+        }
+        if (nSwitch == 0)
+            strWhy = StrFormat(" Current UserStatus [%d]", nUserStatus);
+    }
+    if (!strWhy.empty()) {
+        VLOG(INFO, "--> [CallId: %d] AnswerAllowed - NOT !!%s", m_nCallId, strWhy.c_str());
+        return 0;
+    }
+    VLOG(INFO, "--> [CallId: %d] AnswerAllowed - YES", m_nCallId);
+    return nSwitch;
+}
+
+void CCall::ForceAnswer() {
+    VLOG(INFO,
+         "--> (2/4) [CallId: %d] User Forces Answering of Call Event - Make it look as timer "
+         "expired",
+         m_nCallId);
+    if (static_cast<int>(m_nStatus) != CALLSTATUS_RINGING)
+        return;
+    if (m_pTimer != nullptr)
+        m_pTimer->KillCallTimer(this);
+    OnTimer();
+}
+
+void CCall::TakeControl() {
+    VLOG(INFO,
+         "--> (4/4) [CallId: %d] User Takes Control over Call Event - Stopping Recording only",
+         m_nCallId);
+    if (!m_bAnswered || m_nAnswerState < ANSWER_SENT || m_nAnswerState > ANSWER_RELEASING) {
+        // Not a call the machine is answering: nothing of ours to stop or give back.
+        VLOG(INFO, "--> [CallId: %d] Take Control ignored - answer state %d", m_nCallId,
+             m_nAnswerState);
+        return;
+    }
+    m_nAnswerState = ANSWER_DONE;
+    if (m_pTimer != nullptr)
+        m_pTimer->KillCallTimer(this);
+    RestoreSkypeDevices();
+    StopRecording();
+    FileRecording(true);
+}

@@ -1,0 +1,112 @@
+#pragma once
+// One Skype call as Skype reports it (id, caller, type, status) and the answering machine's
+// progress with it: the four-step answering state machine and the decision whether to answer.
+//
+// Everything here runs on the Skype message handler thread, under CCallsDataLock; the user
+// interface reads calls and the globals below under the same lock.
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+// Distinct types so that set() can tell a type from a status; values are CALLTYPE_* and
+// CALLSTATUS_* of the Skype codec.
+enum CallType : int {};
+enum CallStatus : int {};
+
+// The answering machine's progress with a call (m_nAnswerState).
+enum {
+    ANSWER_IDLE = 0,       // nothing done yet
+    ANSWER_TIMER_SET = 1,  // (1/4) waiting for the answer delay
+    ANSWER_SENT = 2,       // (2/4) answer commands queued
+    ANSWER_RECORDING = 3,  // (3/4) message created, audio stages running
+    ANSWER_RELEASING = 4,  // (4/4) hang-up queued
+    ANSWER_DONE = 5,       // recording ended, Skype's devices given back
+};
+
+class CCall;
+class CMessage;
+class CUser;
+
+// The one call timer of the program and the Skype devices to give back after an answered call:
+// the Skype message handler offers both to its calls.
+class ICallTimer {
+public:
+    virtual ~ICallTimer() = default;
+    // Arms the one-shot timer for the call; false (nothing changes) while another arming holds
+    // it.
+    virtual bool SetCallTimer(CCall* pCall, int ms) = 0;
+    // Stops the timer whichever call holds it; true when pCall was the holder.
+    virtual bool KillCallTimer(CCall* pCall) = 0;
+    // A call that goes away stops the timer only if it holds it itself.
+    virtual void ReleaseCallTimer(CCall* pCall) = 0;
+    // Skype's own audio devices, as Skype last reported them outside an answered call.
+    virtual std::string GetDefaultAudioIn() const = 0;
+    virtual std::string GetDefaultAudioOut() const = 0;
+};
+
+class CCall {
+public:
+    CCall();
+    // Leaves nothing pointing at the call: the current and ringing call, the call timer and
+    // its message let go of it.
+    virtual ~CCall();
+    CCall(const CCall&) = delete;
+    CCall& operator=(const CCall&) = delete;
+
+    // A live call: asks Skype for its partner, type and status.
+    void init(int callId, ICallTimer* pTimer);
+    // A call rebuilt from a saved voice message; asks nothing.
+    void init(int callId, CUser* pUser, int64_t tStart, int duration);
+    void set(CUser* pUser);
+    // The two below run the state machine.
+    void set(CallType callType);
+    void set(CallStatus status);
+    // Caller, type and status have all arrived.
+    bool IsInfoComplete() const;
+
+    // The state machine: reacts to m_nStatus.
+    void OnStatusChange();
+    // The call timer fired for this call (or something imitates that).
+    void OnTimer();
+    // 0: may not answer; otherwise the answer switch that allowed it.
+    int AnswerAllowed();
+    // By the logged-in user's status; -1 for a status without an answer delay.
+    int GetSecondsBeforeAnswering() const;
+    void ForceAnswer();
+    void TakeControl();
+    // The answered call is over: stop its audio, give Skype its devices back, file the
+    // recording. Does nothing for a call that is not being answered (states 2 to 4).
+    void EndAnswering(bool bShowSheet = true);
+
+    // UNPLACED, FAILED, FINISHED, MISSED, REFUSED, BUSY and CANCELLED: Skype is done with it.
+    static bool IsFinalStatus(int status);
+
+    bool m_bAnswered = false;
+    int m_nCallId = -1;
+    int64_t m_tStart = 0;  // seconds since 1970
+    int m_nDuration = -1;  // seconds recorded; -1 while not stopped
+    CUser* m_pUser = nullptr;
+    CallType m_nCallType = CallType(-1);
+    CallStatus m_nStatus = CallStatus(-1);
+    int m_nAnswerState = ANSWER_IDLE;
+    CMessage* m_pMessage = nullptr;  // owned by gMessagesDB
+    ICallTimer* m_pTimer = nullptr;
+    int m_nKnown = 0;  // bit 0 caller, bit 1 type, bit 2 status
+
+private:
+    void Release();
+    void StopRecording();
+    void RestoreSkypeDevices();
+    void FileRecording(bool bShowSheet);
+    bool CallerIsBuddy() const;
+
+    // The answer commands moved Skype to the cables; they go back exactly once.
+    bool m_bSkypeDevicesTaken = false;
+};
+
+// The call being answered, recorded or talked on; null when none.
+extern CCall* g_pCurrentCall;
+// The call Force Answer acts on.
+extern CCall* g_pRingingCall;
+// A recording has ended and not been looked at yet (the tray blinks).
+extern std::atomic<bool> g_bNewVoiceMessage;

@@ -1,0 +1,3 @@
+#include "messages/MessageAudioStages.h"
+
+IMessageAudioStages* g_pMessageAudioStages = nullptr;
