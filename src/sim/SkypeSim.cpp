@@ -150,7 +150,12 @@ public:
     ~CThread() override { StopThread(); }
 
 protected:
-    bool InitInstance() override { return m_sim.CreateWindowOn(Loop(), g_szSkypeSimTitle); }
+    bool InitInstance() override {
+        if (!m_sim.CreateWindowOn(Loop(), g_szSkypeSimTitle))
+            return false;
+        m_sim.m_hWndSelf.store(m_sim.GetSafeHwnd());  // before any discover can reach us
+        return true;
+    }
 
 private:
     CSkypeSim& m_sim;
