@@ -49,7 +49,6 @@ public:
                    uint64_t deadlineMs, const std::function<bool()>& pred) override {
         if (std::this_thread::get_id() == m_driver)
             return DriverWait(lk, cv, deadlineMs, pred);
-        Join();
         auto entry = Register(lk, cv, deadlineMs, pred);
         while (!pred() && m_uNow.load() < deadlineMs)
             cv.wait(lk);
@@ -196,6 +195,7 @@ private:
                                          const std::function<bool()>& pred) {
         // Never take our lock while holding the waiter's: OthersBlocked takes them the other way.
         lk.unlock();
+        Join();
         std::list<Waiter>::iterator it;
         {
             std::lock_guard g(m_m);

@@ -464,6 +464,24 @@ TEST_F(StlTest, EndDisconnectsDropsCommandsStillOnTheirWayAndClosesTheWindow) {
     EXPECT_EQ(Received().back(), "GET AUDIO_OUT");
 }
 
+TEST_F(StlTest, AWiderWindowLetsThatManyCommandsWaitAtOnce) {
+    stl->End();
+    Settle();
+    ASSERT_EQ(stl->Init(2, &sinks, &sinks, &loop), 1);
+    ASSERT_TRUE(clock.WaitForParticipants(1));
+    ConnectNow();
+    sim.DelayReplies(3, 1000);  // in order, as the client answers
+    Queue(DeviceToSkypeCmd(D2S_GET_USERSTATUS));
+    Queue(DeviceToSkypeCmd(D2S_GET_CONNSTATUS));
+    Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_IN));
+    Run(999);
+    EXPECT_EQ(Received(), (Lines{"GET USERSTATUS", "GET CONNSTATUS"}));
+    EXPECT_EQ(stl->GetWaitQueueCount(), 2);
+    Run(1100);
+    EXPECT_EQ(Received(), (Lines{"GET USERSTATUS", "GET CONNSTATUS", "GET AUDIO_IN"}));
+    EXPECT_EQ(stl->GetWaitQueueCount() + stl->GetInQueueCount(), 0);
+}
+
 // ---- The wire ----
 
 class StlWireTest : public StlTest {
@@ -494,6 +512,9 @@ TEST_F(StlWireTest, LinesGoOutAsUtf8WithTheirNulCountedAndRefusalsAreLogged) {
     Run(20);
     EXPECT_EQ(logs.CountAt(WARNING, "CSTLSndr::NotifySendFailed retVal=-1"), 1);
     EXPECT_EQ(Counter(STL_CNT_LINES_SENT), 3);
+    stl->ResetDebugCounters();
+    for (int n : stl->GetDebugCounters())
+        EXPECT_EQ(n, 0);
 }
 
 // ---- The sender on its own ----
