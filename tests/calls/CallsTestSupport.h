@@ -175,7 +175,7 @@ public:
 
 // A private home, documents and messages root; settings at their defaults; an empty calls
 // database before and after each test.
-class CCallsTest : public testing::Test {
+class CCallsEnv : public testing::Test {
 protected:
     void SetUp() override {
         std::string tmpl = testing::TempDir() + "vokra_calls_XXXXXX";
@@ -233,11 +233,16 @@ protected:
         return v;
     }
 
-    CManualClock m_clock{CWallTime{1136279107, 0}};  // 2006-01-03 09:05:07 UTC
-    CScopedClock m_scopedClock{m_clock};
     std::string m_strRoot, m_strMsgRoot;
     std::vector<std::pair<std::string, std::pair<std::string, bool>>> m_vecSavedEnv;
     CLogLines m_log;
+};
+
+// With a manual clock and a recorder in place of the transport.
+class CCallsTest : public CCallsEnv {
+protected:
+    CManualClock m_clock{CWallTime{1136279107, 0}};  // 2006-01-03 09:05:07 UTC
+    CScopedClock m_scopedClock{m_clock};
     CCmdRecorder m_cmds;
 };
 

@@ -1,0 +1,126 @@
+// The main window's core: the post box of the worker threads and the home of the call timer.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "app/WindowMessages.h"
+#include "calls/Call.h"
+#include "calls/CallCollection.h"
+#include "calls/CallsTestSupport.h"
+#include "main/VokraWndCore.h"
+#include "platform/Sync.h"
+
+using namespace callstest;
+
+namespace {
+
+class CListener : public IVokraWndListener {
+public:
+    void OnShowSheet(int page) override { m_vecEvents.push_back(StrFormat("sheet %d", page)); }
+    void OnRefreshPage(int page) override { m_vecEvents.push_back(StrFormat("refresh %d", page)); }
+    void OnShowBalloon(int textId, int timeout) override {
+        m_vecEvents.push_back(StrFormat("balloon %d %d", textId, timeout));
+    }
+    void OnUpdateTrayIcon() override {
+        m_vecEvents.push_back("icon");
+        m_uIconThread = GetCurrentThreadId();
+    }
+    void OnWindowTimer(UINT id) override { m_vecEvents.push_back(StrFormat("timer %u", id)); }
+    std::vector<std::string> m_vecEvents;
+    uint32_t m_uIconThread = 0;
+};
+
+}  // namespace
+
+class WndCoreTest : public CCallsTest {
+protected:
+    void SetUp() override {
+        CCallsTest::SetUp();
+        ASSERT_TRUE(m_core.Create(m_ui));
+        m_core.SetListener(&m_listener);
+        m_core.Handler().AttachToCurrentThread();
+    }
+    void TearDown() override {
+        m_core.Shutdown();
+        CCallsTest::TearDown();
+    }
+    void Run(uint64_t ms) { PumpFor(m_clock, {&m_ui, &m_core.Handler().Loop()}, ms); }
+
+    CMsgLoop m_ui;
+    CVokraWndCore m_core;
+    CListener m_listener;
+};
+
+TEST_F(WndCoreTest, IsTheMainWindowTitledVokraUntilShutdown) {
+    EXPECT_EQ(FindWindowByTitle("Vokra"), m_core.GetSafeHwnd());
+    EXPECT_EQ(g_hWndMain.load(), m_core.GetSafeHwnd());
+    m_core.Shutdown();
+    EXPECT_EQ(g_hWndMain.load(), 0u);
+    EXPECT_EQ(FindWindowByTitle("Vokra"), 0u);
+    EXPECT_FALSE(PostToMainWnd(WM_REFRESH_PAGE, 0, 0));
+}
+
+TEST_F(WndCoreTest, HandsTheWorkersRequestsToTheFrontEnd) {
+    PostToMainWnd(WM_SHOW_SHEET, SHEET_PAGE_MESSAGES, 0);
+    PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
+    PostToMainWnd(WM_SHOW_BALLOON, 16, 10);
+    m_core.SetTimer(MAIN_WND_TIMER_TRAY, 750);
+    Run(750);
+    EXPECT_EQ(m_listener.m_vecEvents,
+              (std::vector<std::string>{"sheet 0", "refresh 3", "balloon 16 10", "timer 1"}));
+}
+
+TEST_F(WndCoreTest, TrayIconUpdatesFromAnotherThreadRunOnTheWindowsThread) {
+    std::thread worker([this] { m_core.UpdateTrayIcon(); });
+    worker.join();
+    Run(0);
+    EXPECT_EQ(m_listener.m_vecEvents, std::vector<std::string>{"icon"});
+    EXPECT_EQ(m_listener.m_uIconThread, GetCurrentThreadId());
+}
+
+TEST_F(WndCoreTest, TimerTwoIsTheHandlersCallTimer) {
+    CSkypeMsgHndl& hndl = m_core.Handler();
+    CCall* pCall = new CCall();
+    {
+        CCallsDataLock lock;
+        pCall->init(12, &hndl);
+        gCallsDB.Add(pCall);
+        ASSERT_TRUE(hndl.SetCallTimer(pCall, 1000));
+        EXPECT_FALSE(hndl.SetCallTimer(pCall, 5)) << "one holder at a time";
+    }
+    EXPECT_TRUE(m_core.IsTimerSet(MAIN_WND_TIMER_CALL));
+    Run(999);
+    EXPECT_FALSE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
+    Run(1);
+    EXPECT_TRUE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
+    EXPECT_TRUE(
+        m_log.Has("CCall::OnTimer callId: 12, p=" + StrFormat("%p", static_cast<void*>(pCall))));
+    // One-shot: the window timer was stopped.
+    EXPECT_FALSE(m_core.IsTimerSet(MAIN_WND_TIMER_CALL));
+    EXPECT_EQ(hndl.GetTimerCall(), nullptr);
+    for (const std::string& e : m_listener.m_vecEvents)
+        EXPECT_NE(e, "timer 2") << "timer 2 is not the front end's";
+}
+
+TEST_F(WndCoreTest, ALateFiringOfAnEarlierArmingDoesNotEndTheNextOneEarly) {
+    CSkypeMsgHndl& hndl = m_core.Handler();
+    CCall* pCall = new CCall();
+    {
+        CCallsDataLock lock;
+        pCall->init(12, &hndl);
+        gCallsDB.Add(pCall);
+        hndl.SetCallTimer(pCall, 300);
+    }
+    // The window fires, but before the handler sees it the call re-arms for longer.
+    PumpFor(m_clock, {&m_ui}, 300);
+    {
+        CCallsDataLock lock;
+        hndl.KillCallTimer(pCall);
+        hndl.SetCallTimer(pCall, 5000);
+    }
+    Run(0);
+    EXPECT_EQ(hndl.GetTimerCall(), pCall);
+    EXPECT_FALSE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
+    Run(5000);
+    EXPECT_TRUE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
+}
