@@ -11,6 +11,14 @@
 //
 // Threads: the window runs on the loop given to Start (a test pumps it, under a manual clock if
 // it likes) or on a thread of its own. Every public function may be called from any thread.
+//
+// A scenario in a few lines:
+//   CSkypeSim sim;                        // logged in as "echo123"
+//   sim.AddContact("alice", "Alice Smith");
+//   sim.Start();                          // its own thread; the program discovers it
+//   const int id = sim.IncomingCall("alice");  // CALL id CONF_ID 0, CALL id STATUS RINGING
+//   ...                                   // the program answers: SET CALL id STATUS INPROGRESS
+//   sim.CallerHangsUp(id);                // CALL id DURATION n, CALL id STATUS FINISHED
 #include <atomic>
 #include <cstdint>
 #include <deque>

@@ -176,8 +176,8 @@ TEST_F(StlTest, NoReplyWithin3SecondsRequeuesAtTheHeadAndResendsAfterTheNextAtta
     EXPECT_EQ(stl->GetWaitQueueCount(), 1);
     EXPECT_EQ(stl->GetInQueueCount(), 1);
 
-    // The check runs every 200 ms: the time-out is seen within one period.
-    EXPECT_TRUE(RunUntil([&] { return Counter(STL_CNT_REPLY_TIMEOUTS) == 1; }, 201));
+    // Sent at a tick of the 200 ms check (both at 0): the time-out is seen at exactly 3.0 s.
+    EXPECT_TRUE(RunUntil([&] { return Counter(STL_CNT_REPLY_TIMEOUTS) == 1; }, 1));
     Run(100);  // the sender keeps its lines 10 ms apart
     EXPECT_EQ(logs.Count("CSTL::ReQueAllWaitAckCmds - Re Qued 1 Ack CMD"), 1);
     // Sent again first, in the old order, and only after Skype attached us once more.
