@@ -5,10 +5,14 @@
 #include "calls/SkypeCmdQueue.h"
 #include "skype/SkypeAccessAPI.h"
 
-CUser gCurrentUser;
+CUser gCurrentUser{CProcessWide{}};
 
 CUser::CUser() {
     VLOG(INFO, "CUser::CUser");
+    Reset();
+}
+
+CUser::CUser(CProcessWide) {
     Reset();
 }
 

@@ -5,9 +5,15 @@
 // Changed on the Skype message handler thread only; read elsewhere under CCallsDataLock.
 #include <string>
 
+// Selects the constructor of a process-wide instance: those are built before main, when
+// nothing can log yet (the clock that stamps log records may not even exist), and destroyed
+// after it, when nothing should.
+struct CProcessWide {};
+
 class CUser {
 public:
     CUser();
+    explicit CUser(CProcessWide);
     virtual ~CUser();
 
     // Takes the user name and asks Skype for the user's full name, display name, online status

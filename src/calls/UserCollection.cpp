@@ -3,14 +3,17 @@
 #include "app/Logger.h"
 #include "app/WindowMessages.h"
 
-CUserCollection gUsersDB;
+CUserCollection gUsersDB{CProcessWide{}};
 
 CUserCollection::CUserCollection() : m_mapUsers(257) {
     VLOG(INFO, "CUserCollection::CUserCollection");
 }
 
+CUserCollection::CUserCollection(CProcessWide) : m_mapUsers(257), m_bProcessWide(true) {}
+
 CUserCollection::~CUserCollection() {
-    VLOG(INFO, "CUserCollection::~CUserCollection");
+    if (!m_bProcessWide)
+        VLOG(INFO, "CUserCollection::~CUserCollection");
     DeleteAll();
 }
 

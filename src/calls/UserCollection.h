@@ -11,6 +11,7 @@
 class CUserCollection {
 public:
     CUserCollection();
+    explicit CUserCollection(CProcessWide);
     virtual ~CUserCollection();
     CUserCollection(const CUserCollection&) = delete;
     CUserCollection& operator=(const CUserCollection&) = delete;
@@ -34,6 +35,7 @@ public:
 private:
     std::unordered_map<std::string, CUser*> m_mapUsers;
     std::vector<std::unique_ptr<CUser>> m_vecReplaced;
+    bool m_bProcessWide = false;
 };
 
 extern CUserCollection gUsersDB;

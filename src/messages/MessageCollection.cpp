@@ -17,7 +17,7 @@
 #include "calls/UserCollection.h"
 #include "platform/FileUtil.h"
 
-CMessageCollection gMessagesDB;
+CMessageCollection gMessagesDB{CProcessWide{}};
 
 namespace {
 
@@ -56,8 +56,13 @@ std::vector<std::string> ListFiles(const std::string& folder) {
 
 CMessageCollection::CMessageCollection() = default;
 
+CMessageCollection::CMessageCollection(CProcessWide) : m_bProcessWide(true) {}
+
 CMessageCollection::~CMessageCollection() {
-    deleteAll();
+    if (m_bProcessWide)
+        DeleteMessages();
+    else
+        deleteAll();
 }
 
 std::string CMessageCollection::GetMessagesFolderPath() const {
@@ -141,6 +146,10 @@ void CMessageCollection::del(CMessage* pMessage) {
 
 void CMessageCollection::deleteAll() {
     VLOG(INFO, "CMessageCollection::deleteAll - Removing all Messages from MessageCollection DB");
+    DeleteMessages();
+}
+
+void CMessageCollection::DeleteMessages() {
     std::list<CMessage*> messages;
     messages.swap(m_Messages);
     for (CMessage* pMessage : messages)

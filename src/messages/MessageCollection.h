@@ -9,11 +9,13 @@
 #include <list>
 #include <string>
 
+#include "calls/User.h"
 #include "messages/Message.h"
 
 class CMessageCollection {
 public:
     CMessageCollection();
+    explicit CMessageCollection(CProcessWide);
     virtual ~CMessageCollection();
     CMessageCollection(const CMessageCollection&) = delete;
     CMessageCollection& operator=(const CMessageCollection&) = delete;
@@ -38,6 +40,10 @@ public:
 
     std::string m_strUserName;
     std::list<CMessage*> m_Messages;
+
+private:
+    void DeleteMessages();
+    bool m_bProcessWide = false;
 };
 
 extern CMessageCollection gMessagesDB;
