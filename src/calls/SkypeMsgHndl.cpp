@@ -306,8 +306,10 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUser(const SkypeToDeviceCmd& cmd) {
 
 void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
     CCall* pCall = nullptr;
-    if (!gCallsDB.Get(cmd.m_nCallId, pCall)) {
-        if (cmd.m_nProperty != PROP_STATUS || cmd.m_nCallStatus != CALLSTATUS_RINGING) {
+    // Negative ids belong to the calls rebuilt from saved messages, never to Skype's calls.
+    if (cmd.m_nCallId < 0 || !gCallsDB.Get(cmd.m_nCallId, pCall)) {
+        if (cmd.m_nCallId < 0 || cmd.m_nProperty != PROP_STATUS ||
+            cmd.m_nCallStatus != CALLSTATUS_RINGING) {
             VLOG(INFO, "Unrecognized CallId[%d] being discarded", cmd.m_nCallId);
             return;
         }

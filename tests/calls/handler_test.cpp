@@ -552,3 +552,29 @@ TEST_F(HandlerTest, UserNotifications) {
     EXPECT_EQ(p->m_nLastOnlineTimestamp, 1136279107);
     EXPECT_EQ(m_wnd.Count(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES), 1) << "display name changed";
 }
+
+TEST_F(HandlerTest, SkypeCannotReachTheCallsOfSavedMessages) {
+    std::filesystem::create_directories(UserFolder("me"));
+    WriteWav(UserFolder("me") + "alice.2005.11.30.16.25.18.42.n.wav", 10);
+    LogIn();
+    ASSERT_NE(Call(-2), nullptr);
+    Say("CALL -2 STATUS FINISHED");
+    Say("CALL -2 STATUS RINGING");
+    EXPECT_TRUE(m_log.Has("Unrecognized CallId[-2] being discarded"));
+    ASSERT_NE(Call(-2), nullptr);
+    EXPECT_EQ(Call(-2)->m_pMessage, gMessagesDB.GetMessages().front());
+    EXPECT_EQ(gCallsDB.GetCount(), 1u);
+}
+
+TEST_F(HandlerTest, ACallerHandleWithPathPartsIsFiledInsideTheFolder) {
+    LogIn();
+    int id = 60;
+    for (const char* caller : {"../../../../outside", "..", "a/b"}) {
+        Answered(++id, caller);
+        Wait(10000);
+        Say(StrFormat("CALL %d STATUS FINISHED", id));
+    }
+    for (const std::string& f : AllFiles())
+        EXPECT_EQ(f.rfind("msgs/My Received Voice Messages/me/", 0), 0u) << f;
+    EXPECT_EQ(FilesIn(UserFolder("me")).size(), 3u);
+}
