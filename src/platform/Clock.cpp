@@ -5,17 +5,21 @@
 #include <limits>
 
 namespace {
-CSystemClock g_systemClock;
-std::atomic<IClock*> g_pClock{&g_systemClock};
+// Built on first use: objects of other files may log (and so read the clock) while they are
+// being constructed, before any namespace-scope object here would be.
+IClock& SystemClock() {
+    static CSystemClock s_clock;
+    return s_clock;
+}
+std::atomic<IClock*> g_pClock{nullptr};  // null: the system clock
 }  // namespace
 
 IClock& Clock() {
-    return *g_pClock.load(std::memory_order_acquire);
+    IClock* p = g_pClock.load(std::memory_order_acquire);
+    return p ? *p : SystemClock();
 }
 
-void SetClock(IClock* clock) {
-    g_pClock.store(clock ? clock : &g_systemClock, std::memory_order_release);
-}
+void SetClock(IClock* clock) { g_pClock.store(clock, std::memory_order_release); }
 
 void IClock::Sleep(uint32_t ms) {
     std::mutex m;

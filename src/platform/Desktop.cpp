@@ -5,17 +5,20 @@
 #include "platform/MsgLoop.h"
 
 namespace {
-CLocalDesktop g_localDesktop;
-std::atomic<IDesktop*> g_pDesktop{&g_localDesktop};
+// Built on first use, like the clock: other static objects may reach the desktop first.
+IDesktop& LocalDesktop() {
+    static CLocalDesktop s_desktop;
+    return s_desktop;
+}
+std::atomic<IDesktop*> g_pDesktop{nullptr};  // null: the local desktop
 }  // namespace
 
 IDesktop& Desktop() {
-    return *g_pDesktop.load(std::memory_order_acquire);
+    IDesktop* p = g_pDesktop.load(std::memory_order_acquire);
+    return p ? *p : LocalDesktop();
 }
 
-void SetDesktop(IDesktop* desktop) {
-    g_pDesktop.store(desktop ? desktop : &g_localDesktop, std::memory_order_release);
-}
+void SetDesktop(IDesktop* desktop) { g_pDesktop.store(desktop, std::memory_order_release); }
 
 HWND CLocalDesktop::FindWindow(const std::string& title) {
     return FindWindowByTitle(title);
