@@ -160,7 +160,9 @@ bool MakeFolders(const std::string& folder) {
 
 EReadFile ReadWholeFile(const std::string& path, size_t maxBytes, std::string& data, int* pErrno) {
     data.clear();
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a pipe with the file's name would otherwise block until someone writes
+    // to it. Only regular files are read, where the flag changes nothing.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (pErrno)
             *pErrno = errno;

@@ -31,7 +31,8 @@ enum EReadFile {
     READ_FILE_TOO_LARGE,  // larger than the limit; nothing read
     READ_FILE_ERROR,      // exists but could not be read (a folder, no permission, I/O error)
 };
-// Reads a whole regular file of at most maxBytes into data. pErrno receives errno on failure.
+// Reads a whole regular file of at most maxBytes into data; anything else (a folder, a pipe, a
+// device) is READ_FILE_ERROR, at once. pErrno receives errno on failure.
 EReadFile ReadWholeFile(const std::string& path, size_t maxBytes, std::string& data,
                         int* pErrno = nullptr);
 

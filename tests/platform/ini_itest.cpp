@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/FileUtil.h"
 #include "platform/IniFile.h"
 
 namespace {
@@ -71,6 +73,44 @@ TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
             ++nGenerationsSeen;
     }
     EXPECT_GT(nGenerationsSeen, 0) << "the writer never got a save done";
+    std::error_code ec;
+    std::filesystem::remove_all(tmpl, ec);
+}
+
+}  // namespace
+
+namespace {
+
+// A pipe named like a settings file or a language pack has no writer: reading it must fail at
+// once rather than wait forever for one. The read runs in a child so that a hang is seen.
+TEST(ReadWholeFilePipe, APipeIsRefusedWithoutWaitingForAWriter) {
+    std::string tmpl = testing::TempDir() + "vokra_inififo_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    const std::string path = tmpl + "/Vokra.ini";
+    ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        CIniFile ini;
+        std::string data;
+        const bool bRefused = ReadWholeFile(path, 1024, data) == READ_FILE_ERROR &&
+                              ini.Load(path) == CIniFile::INI_UNREADABLE;
+        _exit(bRefused ? 0 : 1);
+    }
+    int status = 0;
+    pid_t done = 0;
+    for (int i = 0; i < 500 && done == 0; ++i) {
+        done = waitpid(pid, &status, WNOHANG);
+        if (done == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (done == 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "reading the pipe blocked";
+    } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
     std::error_code ec;
     std::filesystem::remove_all(tmpl, ec);
 }
