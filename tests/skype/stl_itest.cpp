@@ -232,6 +232,47 @@ TEST_F(StlTest, AttachSuccessIsIgnoredWhileDisconnected) {
     EXPECT_EQ(logs.Count("!!! Connected"), 1);
 }
 
+TEST_F(StlTest, AttachRepliesOtherThanSuccessStopTheDiscoveryWithoutARetry) {
+    sim.Stop();  // the replies come from the test
+    struct Case {
+        LPARAM status;
+        const char* log;
+        std::vector<int> states;  // told after the connecting state
+        int stored;
+    };
+    const std::vector<Case> cases = {
+        {SKYPE_ATTACH_PENDING_AUTHORIZATION, "!!! Pending authorization", {}, STL_CONNECTING},
+        {SKYPE_ATTACH_REFUSED, "!!! Connection refused", {STL_REFUSED}, STL_DISCONNECTED},
+        {SKYPE_ATTACH_NOT_AVAILABLE,
+         "!!! Skype API not available",
+         {STL_API_NOT_AVAILABLE},
+         STL_DISCONNECTED},
+        {7, "!!! Check it out (7)", {}, STL_CONNECTING},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        sinks.m_vecStates.clear();
+        stl->Connect();
+        Settle();
+        const int nDiscovers = logs.Count("Send SkypeAPI Discover");
+        ::PostMessage(stl->GetSafeHwnd(), RegisterWindowMessage(g_szSkypeControlAPIAttach),
+                      HWND{0x777}, c.status);
+        Settle();
+        EXPECT_EQ(logs.Count(StrFormat("CSTL::SkypeAPI Control Handle...(got %x at state 5)",
+                                       static_cast<unsigned>(c.status))),
+                  1);
+        EXPECT_EQ(logs.Count(c.log), 1);
+        std::vector<int> expected{STL_CONNECTING};
+        expected.insert(expected.end(), c.states.begin(), c.states.end());
+        EXPECT_EQ(sinks.m_vecStates, expected);
+        EXPECT_EQ(stl->GetConnectionState(), c.stored);
+        // The discover is answered: no failure, no retry until Skype or a Connect says more.
+        Run(60000);
+        EXPECT_EQ(logs.Count("Send SkypeAPI Discover"), nDiscovers);
+        EXPECT_EQ(Counter(STL_CNT_DISCOVER_FAILED), 0);
+    }
+}
+
 TEST_F(StlTest, ApiAvailableAgainTellsState4AndDiscoversFiveSecondsLater) {
     sim.SetApiAvailable(false);
     stl->Connect();
