@@ -523,6 +523,24 @@ TEST_F(StlTest, AWiderWindowLetsThatManyCommandsWaitAtOnce) {
     EXPECT_EQ(stl->GetWaitQueueCount() + stl->GetInQueueCount(), 0);
 }
 
+TEST_F(StlTest, TimedOutCommandsOfAWiderWindowGoOutAgainInTheirOldOrder) {
+    stl->End();
+    Settle();
+    ASSERT_EQ(stl->Init(2, &sinks, &sinks, &loop), 1);
+    ASSERT_TRUE(clock.WaitForParticipants(1));
+    ConnectNow();
+    sim.DropReplies(2);
+    Queue(DeviceToSkypeCmd(D2S_GET_USERSTATUS));
+    Queue(DeviceToSkypeCmd(D2S_GET_CONNSTATUS));
+    Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_IN));
+    Settle();
+    ASSERT_EQ(stl->GetWaitQueueCount(), 2);
+    Run(3200);
+    EXPECT_EQ(logs.Count("CSTL::ReQueAllWaitAckCmds - Re Qued 2 Ack CMD"), 1);
+    EXPECT_EQ(Received(), (Lines{"GET USERSTATUS", "GET CONNSTATUS", "GET USERSTATUS",
+                                 "GET CONNSTATUS", "GET AUDIO_IN"}));
+    EXPECT_EQ(stl->GetWaitQueueCount() + stl->GetInQueueCount(), 0);
+}
 // ---- The wire ----
 
 class StlWireTest : public StlTest {
