@@ -380,12 +380,15 @@ bool CSkypeMsgHndl::SetCallTimer(CCall* pCall, int ms) {
         VLOG(WARNING, "CSkypeMsgHndl::SetCallTimer: refused %d ms", ms);
         return false;
     }
+    // Read before the window timer is armed: its first firing then never comes before this
+    // due time, and is never taken for a late firing of an earlier arming.
+    const uint64_t uNowMs = Clock().NowMs();
     if (!SetTimer(m_hTimerWnd.load(), MAIN_WND_TIMER_CALL, static_cast<uint32_t>(ms))) {
         VLOG(WARNING, "CSkypeMsgHndl::SetCallTimer: no main window for the call timer");
         return false;
     }
     m_pTimerCall = pCall;
-    m_uTimerDueMs = Clock().NowMs() + static_cast<uint64_t>(ms);
+    m_uTimerDueMs = uNowMs + static_cast<uint64_t>(ms);
     return true;
 }
 

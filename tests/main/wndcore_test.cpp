@@ -1,6 +1,7 @@
 // The main window's core: the post box of the worker threads and the home of the call timer.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "app/WindowMessages.h"
@@ -123,4 +124,53 @@ TEST_F(WndCoreTest, ALateFiringOfAnEarlierArmingDoesNotEndTheNextOneEarly) {
     EXPECT_FALSE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
     Run(5000);
     EXPECT_TRUE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"));
+}
+
+namespace {
+
+// Moves on a millisecond at every reading while m_bTicking is set, as the real clock may between
+// two readings a few instructions apart.
+class CTickingClock : public CManualClock {
+public:
+    uint64_t NowMs() const override {
+        if (m_bTicking)
+            const_cast<CTickingClock*>(this)->Advance(1);
+        return CManualClock::NowMs();
+    }
+    std::atomic<bool> m_bTicking{false};
+};
+
+}  // namespace
+
+class WndCoreTickingClockTest : public CCallsEnv {
+protected:
+    void TearDown() override {
+        m_core.Shutdown();
+        CCallsEnv::TearDown();
+    }
+    CTickingClock m_clock;
+    CScopedClock m_scopedClock{m_clock};
+    CCmdRecorder m_cmds;
+    CMsgLoop m_ui;
+    CVokraWndCore m_core;
+};
+
+TEST_F(WndCoreTickingClockTest, TheCallTimerFiresOnTimeWhenTheClockMovesWhileItIsArmed) {
+    ASSERT_TRUE(m_core.Create(m_ui));
+    CSkypeMsgHndl& hndl = m_core.Handler();
+    hndl.AttachToCurrentThread();
+    CCall* pCall = new CCall();
+    bool bArmed = false;
+    {
+        CCallsDataLock lock;
+        pCall->init(12, &hndl);
+        gCallsDB.Add(pCall);
+        m_clock.m_bTicking = true;
+        bArmed = hndl.SetCallTimer(pCall, 300);
+        m_clock.m_bTicking = false;
+    }
+    ASSERT_TRUE(bArmed);
+    PumpFor(m_clock, {&m_ui, &hndl.Loop()}, 300);
+    EXPECT_TRUE(m_log.Has("CSkypeMsgHndl::OnCallTimerElapse[ CallID: 12 ]"))
+        << "the first firing of the window timer is this arming's own";
 }
