@@ -239,7 +239,10 @@ void CCall::OnStatusChange() {
 
         case CALLSTATUS_FINISHED:
             EndAnswering();
-            g_pCurrentCall = nullptr;
+            // Only the current call's own end frees the machine: the end of another call must
+            // not leave a recording without its limit and open the way to a second answer.
+            if (g_pCurrentCall == this)
+                g_pCurrentCall = nullptr;
             break;
 
         default:
