@@ -134,10 +134,12 @@ void CMessageCollection::del(CMessage* pMessage) {
     auto it = std::find(m_Messages.begin(), m_Messages.end(), pMessage);
     if (it != m_Messages.end()) {
         m_Messages.erase(it);
-        // Only the message's own call: another one may have taken its id meanwhile.
+        // Only the message's own call: another one may have taken its id meanwhile. The call
+        // still going on (taken over by the user, or being hung up) stays until Skype ends it:
+        // it keeps the machine from answering over it and may have Skype's devices to give back.
         CCall* pListed = nullptr;
-        if (pMessage->m_pCall != nullptr && gCallsDB.Get(pMessage->m_pCall->m_nCallId, pListed) &&
-            pListed == pMessage->m_pCall)
+        if (pMessage->m_pCall != nullptr && pMessage->m_pCall != g_pCurrentCall &&
+            gCallsDB.Get(pMessage->m_pCall->m_nCallId, pListed) && pListed == pMessage->m_pCall)
             gCallsDB.Del(pListed->m_nCallId);
         delete pMessage;
     }

@@ -578,3 +578,61 @@ TEST_F(HandlerTest, ACallerHandleWithPathPartsIsFiledInsideTheFolder) {
         EXPECT_EQ(f.rfind("msgs/My Received Voice Messages/me/", 0), 0u) << f;
     EXPECT_EQ(FilesIn(UserFolder("me")).size(), 3u);
 }
+
+TEST_F(HandlerTest, AnotherCallThatEndsLeavesTheCurrentCallInCharge) {
+    LogIn();
+    Answered(12);
+    Say("CALL 14 STATUS RINGING");
+    Say("CALL 14 STATUS FINISHED");
+    EXPECT_EQ(g_pCurrentCall, Call(12));
+    m_cmds.Take();
+    // A third call is not answered over the recording, and the recording keeps its limit.
+    Rings(15, "bob");
+    Wait(10000);
+    EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(15).back()));
+    Wait(110000);
+    EXPECT_TRUE(Contains(m_cmds.Take(), "SET CALL 12 STATUS FINISHED  "));
+}
+
+TEST_F(HandlerTest, DeletingTheMessageOfACallStillGoingOnKeepsTheCallUntilItEnds) {
+    struct {
+        const char* what;
+        int id;
+        bool bTakeControl;  // else the call is being hung up
+    } cases[] = {{"taken over", 20, true}, {"being hung up", 30, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        Answered(c.id);
+        Wait(15000);
+        if (c.bTakeControl) {
+            m_hndl.PostTakeControl();
+            Drain();
+        } else {
+            Say(StrFormat("CALL %d STATUS LOCALHOLD", c.id));
+        }
+        m_cmds.Take();
+        {
+            // The user deletes the message on the Messages page meanwhile.
+            CCallsDataLock lock;
+            CMessage* pMsg = gMessagesDB.GetMessages().front();
+            ASSERT_GE(pMsg->m_pCall->m_nDuration, 0) << "the page offers it for deletion";
+            pMsg->DeleteVoiceMessageFile();
+            gMessagesDB.del(pMsg);
+        }
+        ASSERT_NE(Call(c.id), nullptr);
+        EXPECT_EQ(g_pCurrentCall, Call(c.id));
+        Rings(c.id + 1, "bob");
+        Wait(10000);
+        EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(c.id + 1).back()))
+            << "no answer over a call still going on";
+        Say(StrFormat("CALL %d STATUS FINISHED", c.id));
+        if (!c.bTakeControl) {
+            EXPECT_EQ(m_cmds.Take(), RestoreCmds());
+        }
+        EXPECT_TRUE(m_cmds.Take().empty()) << "Skype's devices went back once";
+        EXPECT_EQ(Call(c.id), nullptr) << "it goes with its end";
+        EXPECT_EQ(g_pCurrentCall, nullptr);
+        Say(StrFormat("CALL %d STATUS MISSED", c.id + 1));
+    }
+}
