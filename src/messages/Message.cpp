@@ -181,6 +181,14 @@ std::string CMessage::GetFileName() const {
                                       m_pCall->m_tStart, m_pCall->m_nDuration, m_bHeard);
 }
 
+bool CMessage::HasFile() const {
+    // A file found in the folder is the message's own whatever its duration field says (it
+    // may read 0); otherwise only a recording that lasted has a file.
+    if (m_pCall == nullptr)
+        return false;
+    return !m_strFileName.empty() || m_pCall->m_nDuration > 0;
+}
+
 std::string CMessage::FolderOrWarn(const char* pszWho) const {
     std::string strFolder = gMessagesDB.GetMessagesFolderPath();
     // Without a logged-in user there is no folder; a bare file name would land wherever the
@@ -266,7 +274,7 @@ bool CMessage::SetHeard(bool bHeard) {
     const std::string strOld = GetFileName();
     const bool bChanged = m_bHeard != bHeard;
     m_bHeard = bHeard;
-    if (!bChanged || m_pCall == nullptr || m_pCall->m_nDuration <= 0)
+    if (!bChanged || !HasFile())
         return true;
     const std::string strFolder = FolderOrWarn("CMessage::SetHeard");
     const std::string strNew =
@@ -282,7 +290,7 @@ bool CMessage::SetHeard(bool bHeard) {
 }
 
 bool CMessage::DeleteVoiceMessageFile() {
-    if (m_pCall == nullptr || m_pCall->m_nDuration <= 0)
+    if (!HasFile())
         return true;
     const std::string strFolder = FolderOrWarn("CMessage::DeleteVoiceMessageFile");
     if (strFolder.empty())

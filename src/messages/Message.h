@@ -47,6 +47,8 @@ public:
     std::string m_strFileName;
 
 private:
+    // The message has a file of its own in the folder (one of duration 0 recorded nothing).
+    bool HasFile() const;
     std::string FolderOrWarn(const char* pszWho) const;
 };
 

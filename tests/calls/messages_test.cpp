@@ -315,3 +315,19 @@ TEST_F(MessagesTest, GreetingFollowsTheCallersAuthorisation) {
     EXPECT_EQ(stages.m_nStarts, 3);
     EXPECT_EQ(stages.m_nStops, 3);
 }
+
+TEST_F(MessagesTest, AFileFoundWithoutADurationCanStillBeMarkedAndDeleted) {
+    // Its duration field reads 0, but the file is the message's own: it must not come back at
+    // every login after the user deleted it.
+    const std::string folder = UserFolder("me");
+    std::filesystem::create_directories(folder);
+    WriteWav(folder + "alice.2006.01.03.09.05.07.x.n.wav", 10);
+    gMessagesDB.init("me");
+    ASSERT_EQ(gMessagesDB.GetMessages().size(), 1u);
+    CMessage* pMsg = gMessagesDB.GetMessages().front();
+    ASSERT_EQ(pMsg->m_pCall->m_nDuration, 0);
+    EXPECT_TRUE(pMsg->SetHeard(true));
+    EXPECT_EQ(FilesIn(folder), std::vector<std::string>{"alice.2006.01.03.09.05.07.0.s.wav"});
+    EXPECT_TRUE(pMsg->DeleteVoiceMessageFile());
+    EXPECT_TRUE(FilesIn(folder).empty());
+}
