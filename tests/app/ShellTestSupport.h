@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/Languages.h"
+#include "TestEnv.h"
 #include "app/Logger.h"
 #include "app/MessageBox.h"
 #include "app/Settings.h"
@@ -95,23 +96,14 @@ protected:
         ResetSettingsForTests();
         ResetLanguagesForTests();
         SetProgramFolder("");
-        for (const auto& [name, value] : m_vecSavedEnv) {
-            if (value.second)
-                setenv(name.c_str(), value.first.c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        m_env.Restore();
         std::error_code ec;
         std::filesystem::remove_all(m_strRoot, ec);
     }
-    void SaveEnv(const std::string& name, const std::string& value) {
-        const char* old = getenv(name.c_str());
-        m_vecSavedEnv.push_back({name, {old ? old : "", old != nullptr}});
-        setenv(name.c_str(), value.c_str(), 1);
-    }
+    void SaveEnv(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     std::string IniPath() const { return m_strProgram + "Vokra.ini"; }
 
     std::string m_strRoot, m_strProgram, m_strHome, m_strConfig;
-    std::vector<std::pair<std::string, std::pair<std::string, bool>>> m_vecSavedEnv;
+    CEnvOverride m_env;
     CLogCapture m_log;
 };

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "TestEnv.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
@@ -195,20 +196,11 @@ protected:
         ResetCallsDataForTests();
         ResetSettingsForTests();
         SetProgramFolder("");
-        for (const auto& [name, value] : m_vecSavedEnv) {
-            if (value.second)
-                setenv(name.c_str(), value.first.c_str(), 1);
-            else
-                unsetenv(name.c_str());
-        }
+        m_env.Restore();
         std::error_code ec;
         std::filesystem::remove_all(m_strRoot, ec);
     }
-    void SaveEnv(const std::string& name, const std::string& value) {
-        const char* old = getenv(name.c_str());
-        m_vecSavedEnv.push_back({name, {old ? old : "", old != nullptr}});
-        setenv(name.c_str(), value.c_str(), 1);
-    }
+    void SaveEnv(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     // The messages folder of a user, as the program lays it out.
     std::string UserFolder(const std::string& user) const {
         return m_strMsgRoot + "My Received Voice Messages/" + user + "/";
@@ -234,7 +226,7 @@ protected:
     }
 
     std::string m_strRoot, m_strMsgRoot;
-    std::vector<std::pair<std::string, std::pair<std::string, bool>>> m_vecSavedEnv;
+    CEnvOverride m_env;
     CLogLines m_log;
 };
 
