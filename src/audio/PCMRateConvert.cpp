@@ -29,6 +29,31 @@ uint32_t FrameBytes(const CWaveFormat& f) {
 const char* ChannelWord(const CWaveFormat& f) {
     return f.nChannels == 1 ? "MONO" : "STEREO";
 }
+
+// Source frames (8- or 16-bit, inCh channels) as 16-bit samples with ch channels.
+void ConvertToInt16(const uint8_t* src, uint32_t inFrames, uint32_t inCh, uint32_t ch, bool b8Bit,
+                    int16_t* in) {
+    for (uint32_t f = 0; f < inFrames; ++f) {
+        int16_t s[2];
+        for (uint32_t c = 0; c < inCh; ++c) {
+            if (b8Bit) {
+                s[c] = static_cast<int16_t>((src[f * inCh + c] - 128) * 256);
+            } else {
+                int16_t v;
+                std::memcpy(&v, src + (static_cast<size_t>(f) * inCh + c) * 2, 2);
+                s[c] = v;
+            }
+        }
+        if (inCh == ch) {
+            for (uint32_t c = 0; c < ch; ++c)
+                in[f * ch + c] = s[c];
+        } else if (ch == 1) {
+            in[f] = static_cast<int16_t>(s[0] / 2 + s[1] / 2);
+        } else {
+            in[f * 2] = in[f * 2 + 1] = s[0];
+        }
+    }
+}
 }  // namespace
 
 CPCMRateConvert::~CPCMRateConvert() {
@@ -85,25 +110,12 @@ uint32_t CPCMRateConvert::Convert(const void* pSrcBuf, uint32_t uSrcBufLen, void
     // Source frames as 16-bit samples with the target's channel count.
     m_vIn.resize(static_cast<size_t>(inFrames) * ch);
     int16_t* in = m_vIn.data();
-    for (uint32_t f = 0; f < inFrames; ++f) {
-        int16_t s[2];
-        for (uint32_t c = 0; c < inCh; ++c) {
-            if (m_From.wBitsPerSample == 8) {
-                s[c] = static_cast<int16_t>((src[f * inCh + c] - 128) * 256);
-            } else {
-                int16_t v;
-                std::memcpy(&v, src + (static_cast<size_t>(f) * inCh + c) * 2, 2);
-                s[c] = v;
-            }
-        }
-        if (inCh == ch) {
-            for (uint32_t c = 0; c < ch; ++c)
-                in[f * ch + c] = s[c];
-        } else if (ch == 1) {
-            in[f] = static_cast<int16_t>(s[0] / 2 + s[1] / 2);
-        } else {
-            in[f * 2] = in[f * 2 + 1] = s[0];
-        }
+    if (m_From.wBitsPerSample == 16 && inCh == ch) {
+        // The common case (recording, greetings): the samples are already what the resampler
+        // takes.
+        std::memcpy(in, src, static_cast<size_t>(inFrames) * ch * 2);
+    } else {
+        ConvertToInt16(src, inFrames, inCh, ch, m_From.wBitsPerSample == 8, in);
     }
 
     const int16_t* out = in;
