@@ -31,14 +31,18 @@ bool CWaveFormat::FromBytes(const uint8_t* data, size_t len, CWaveFormat& out) {
     const WORD extra = GetLE16(data + 16);
     if (len - kRecordSize < extra)
         return false;
-    out.wFormatTag = GetLE16(data + 0);
-    out.nChannels = GetLE16(data + 2);
-    out.nSamplesPerSec = GetLE32(data + 4);
-    out.nAvgBytesPerSec = GetLE32(data + 8);
-    out.nBlockAlign = GetLE16(data + 12);
-    out.wBitsPerSample = GetLE16(data + 14);
+    out.FieldsFromBytes(data);
     out.SetExtra(data + kRecordSize, extra);
     return true;
+}
+
+void CWaveFormat::FieldsFromBytes(const uint8_t* data) {
+    wFormatTag = GetLE16(data + 0);
+    nChannels = GetLE16(data + 2);
+    nSamplesPerSec = GetLE32(data + 4);
+    nAvgBytesPerSec = GetLE32(data + 8);
+    nBlockAlign = GetLE16(data + 12);
+    wBitsPerSample = GetLE16(data + 14);
 }
 
 void InitPcmFormat(CWaveFormat& format, WORD channels, WORD bits, DWORD rate) {

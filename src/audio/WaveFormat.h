@@ -30,6 +30,8 @@ struct CWaveFormat {
     std::vector<uint8_t> ToBytes() const;
     // The first 18 bytes only (cbSize as stored, extras not included).
     void RecordToBytes(uint8_t out[kRecordSize]) const;
+    // Reads the six fields of the first 16 bytes (everything but cbSize).
+    void FieldsFromBytes(const uint8_t* data);
     // Reads a record and its extra bytes; false when fewer than 18 + cbSize bytes are given.
     static bool FromBytes(const uint8_t* data, size_t len, CWaveFormat& out);
 

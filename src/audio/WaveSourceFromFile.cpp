@@ -148,12 +148,7 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
                 uint8_t rec[16];
                 if (!ReadExact(f, rec, 16))
                     WAV_HDR_FAIL("[ Bad READ(WAVEFORMATEX)]");
-                local.wFormatTag = GetLE16(rec + 0);
-                local.nChannels = GetLE16(rec + 2);
-                local.nSamplesPerSec = GetLE32(rec + 4);
-                local.nAvgBytesPerSec = GetLE32(rec + 8);
-                local.nBlockAlign = GetLE16(rec + 12);
-                local.wBitsPerSample = GetLE16(rec + 14);
+                local.FieldsFromBytes(rec);
                 const int64_t pos = ftello(f);
                 if (pos < 0 || pos + (len - 16) > fileLen)
                     WAV_HDR_FAIL("[ Bad READ(Format Extra)]");

@@ -19,6 +19,13 @@
 
 namespace audiotest {
 
+// A PCM format record.
+inline CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
+    CWaveFormat f;
+    InitPcmFormat(f, channels, bits, rate);
+    return f;
+}
+
 // Records every log text while it lives.
 class CLogCapture : public CLogHandler {
 public:

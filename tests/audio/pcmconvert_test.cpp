@@ -48,14 +48,6 @@ TEST(StereoToMono, SixteenBitHalvesRoundTowardZero) {
     EXPECT_EQ(out[1], 77);
 }
 
-namespace {
-CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
-    CWaveFormat f;
-    InitPcmFormat(f, channels, bits, rate);
-    return f;
-}
-}  // namespace
-
 TEST(PCMRateConvert, InitAcceptsPcmPairsAndRefusesTheRest) {
     CLogCapture log;
     CPCMRateConvert c;

@@ -14,12 +14,6 @@
 using namespace audiotest;
 
 namespace {
-CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
-    CWaveFormat f;
-    InitPcmFormat(f, channels, bits, rate);
-    return f;
-}
-
 // The 46-byte header the sink writes for 16-bit mono 16,000 Hz.
 Bytes Header16k(uint32_t dataLen) {
     Bytes b;

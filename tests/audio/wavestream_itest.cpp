@@ -17,12 +17,6 @@
 using namespace audiotest;
 
 namespace {
-CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
-    CWaveFormat f;
-    InitPcmFormat(f, channels, bits, rate);
-    return f;
-}
-
 // Five blocks of 800 ms of 16-bit mono 8,000 Hz (12,800 bytes each) and a short sixth.
 std::string MakeFile(const CTempDir& dir) {
     const std::string path = dir.Path("play.wav");
