@@ -38,8 +38,8 @@ bool CEvent::IsSet() const {
 }
 
 uint32_t GetCurrentThreadId() {
-    thread_local const uint32_t tid = static_cast<uint32_t>(::syscall(SYS_gettid));
-    return tid;
+    // Not cached: a forked child's thread must report its own id.
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
 }
 
 uint32_t GetCurrentProcessId() {
