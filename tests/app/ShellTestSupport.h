@@ -11,8 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Languages.h"
+#include "LogCapture.h"
 #include "TestEnv.h"
+#include "app/Languages.h"
 #include "app/Logger.h"
 #include "app/MessageBox.h"
 #include "app/Settings.h"
@@ -29,35 +30,6 @@ inline void WriteFileText(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
-
-// Collects the records logged while it is registered.
-class CLogCapture : public CLogHandler {
-public:
-    CLogCapture() { g_Logger.AddHandler(this); }
-    ~CLogCapture() override { g_Logger.RemoveHandler(this); }
-    int Publish(CLogRecord& r) override {
-        std::lock_guard<std::mutex> lk(m_m);
-        m_vecLines.push_back({r.m_nLevel, r.m_strMessage});
-        return 1;
-    }
-    // Number of records at WARNING or above whose text contains part.
-    int Warnings(const std::string& part = "") {
-        std::lock_guard<std::mutex> lk(m_m);
-        int n = 0;
-        for (const auto& l : m_vecLines)
-            if (l.first >= WARNING && l.second.find(part) != std::string::npos)
-                ++n;
-        return n;
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lk(m_m);
-        m_vecLines.clear();
-    }
-
-private:
-    std::mutex m_m;
-    std::vector<std::pair<int, std::string>> m_vecLines;
-};
 
 class CAnsweringMessageBox : public IMessageBoxService {
 public:

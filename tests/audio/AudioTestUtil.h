@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "app/Logger.h"
 #include "audio/WaveFormat.h"
 #include "audio/WaveSink.h"
@@ -25,50 +26,6 @@ inline CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
     InitPcmFormat(f, channels, bits, rate);
     return f;
 }
-
-// Records every log text while it lives.
-class CLogCapture : public CLogHandler {
-public:
-    CLogCapture() { g_Logger.AddHandler(this); }
-    ~CLogCapture() override { g_Logger.RemoveHandler(this); }
-    int Publish(CLogRecord& record) override {
-        std::lock_guard g(m_m);
-        m_vLines.push_back(record);
-        return 1;
-    }
-    bool Has(const std::string& text, int level = -1) const {
-        std::lock_guard g(m_m);
-        for (const CLogRecord& r : m_vLines)
-            if (r.m_strMessage == text && (level < 0 || r.m_nLevel == level))
-                return true;
-        return false;
-    }
-    bool HasPrefix(const std::string& prefix) const {
-        std::lock_guard g(m_m);
-        for (const CLogRecord& r : m_vLines)
-            if (r.m_strMessage.rfind(prefix, 0) == 0)
-                return true;
-        return false;
-    }
-    int CountLevel(int level) const {
-        std::lock_guard g(m_m);
-        int n = 0;
-        for (const CLogRecord& r : m_vLines)
-            n += r.m_nLevel == level;
-        return n;
-    }
-    std::string Dump() const {
-        std::lock_guard g(m_m);
-        std::string s;
-        for (const CLogRecord& r : m_vLines)
-            s += r.m_strMessage + "\n";
-        return s;
-    }
-
-private:
-    mutable std::mutex m_m;
-    std::vector<CLogRecord> m_vLines;
-};
 
 class CTempDir {
 public:

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "TestEnv.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
@@ -29,52 +30,7 @@
 
 namespace callstest {
 
-// Every log text written while it lives, in order.
-class CLogLines : public CLogHandler {
-public:
-    CLogLines() { g_Logger.AddHandler(this); }
-    ~CLogLines() override { g_Logger.RemoveHandler(this); }
-    int Publish(CLogRecord& r) override {
-        std::lock_guard<std::mutex> lk(m_m);
-        m_vecLines.push_back({r.m_nLevel, r.m_strMessage});
-        return 1;
-    }
-    std::vector<std::string> Lines() const {
-        std::lock_guard<std::mutex> lk(m_m);
-        std::vector<std::string> v;
-        for (const auto& l : m_vecLines)
-            v.push_back(l.second);
-        return v;
-    }
-    bool Has(const std::string& text) const { return IndexOf(text) >= 0; }
-    // Index of the first line equal to text at or after from; -1 when none.
-    int IndexOf(const std::string& text, int from = 0) const {
-        const std::vector<std::string> v = Lines();
-        for (size_t i = from; i < v.size(); ++i)
-            if (v[i] == text)
-                return static_cast<int>(i);
-        return -1;
-    }
-    bool HasPrefix(const std::string& prefix) const {
-        for (const std::string& l : Lines())
-            if (l.rfind(prefix, 0) == 0)
-                return true;
-        return false;
-    }
-    int Warnings() const {
-        std::lock_guard<std::mutex> lk(m_m);
-        return static_cast<int>(std::count_if(m_vecLines.begin(), m_vecLines.end(),
-                                              [](const auto& l) { return l.first >= WARNING; }));
-    }
-    void Clear() {
-        std::lock_guard<std::mutex> lk(m_m);
-        m_vecLines.clear();
-    }
-
-private:
-    mutable std::mutex m_m;
-    std::vector<std::pair<int, std::string>> m_vecLines;
-};
+using CLogLines = CLogCapture;
 
 // Takes the commands in place of the transport and keeps their texts.
 class CCmdRecorder : public ISkypeCmdQueue {

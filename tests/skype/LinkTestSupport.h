@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "LogCapture.h"
 #include "app/Logger.h"
 #include "platform/Clock.h"
 #include "platform/MsgLoop.h"
@@ -261,53 +262,4 @@ private:
     std::set<std::thread::id> m_participants;
 };
 
-// Keeps every log record (message and thread) for the test to read.
-class CLogRecorder : public CLogHandler {
-public:
-    struct CEntry {
-        int nLevel;
-        std::string strMessage;
-        uint32_t uThreadId;
-    };
-    CLogRecorder() { g_Logger.AddHandler(this); }
-    ~CLogRecorder() override { g_Logger.RemoveHandler(this); }
-    int Publish(CLogRecord& record) override {
-        std::lock_guard g(m_m);
-        m_entries.push_back({record.m_nLevel, record.m_strMessage, record.m_uThreadId});
-        return 1;
-    }
-    std::vector<CEntry> Entries() const {
-        std::lock_guard g(m_m);
-        return m_entries;
-    }
-    // Messages that contain text.
-    int Count(const std::string& text) const {
-        std::lock_guard g(m_m);
-        return static_cast<int>(std::count_if(
-            m_entries.begin(), m_entries.end(),
-            [&](const auto& e) { return e.strMessage.find(text) != std::string::npos; }));
-    }
-    int CountAt(int nLevel, const std::string& text) const {
-        std::lock_guard g(m_m);
-        return static_cast<int>(
-            std::count_if(m_entries.begin(), m_entries.end(), [&](const auto& e) {
-                return e.nLevel == nLevel && e.strMessage.find(text) != std::string::npos;
-            }));
-    }
-    std::vector<std::string> Matching(const std::string& text) const {
-        std::lock_guard g(m_m);
-        std::vector<std::string> v;
-        for (const auto& e : m_entries)
-            if (e.strMessage.find(text) != std::string::npos)
-                v.push_back(e.strMessage);
-        return v;
-    }
-    void Clear() {
-        std::lock_guard g(m_m);
-        m_entries.clear();
-    }
-
-private:
-    mutable std::mutex m_m;
-    std::vector<CEntry> m_entries;
-};
+using CLogRecorder = CLogCapture;

@@ -5,29 +5,12 @@
 #include <utility>
 #include <vector>
 
+#include "LogCapture.h"
 #include "app/Logger.h"
 #include "skype/SkypeAccessAPI.h"
 #include "skype/SkypeApi.h"
 
 namespace {
-
-// Collects what the codec logs, for the duration of one test.
-class CCaptureHandler : public CLogHandler {
-public:
-    CCaptureHandler() { g_Logger.AddHandler(this); }
-    ~CCaptureHandler() override { g_Logger.RemoveHandler(this); }
-    int Publish(CLogRecord& record) override {
-        m_records.emplace_back(record.m_nLevel, record.m_strMessage);
-        return 1;
-    }
-    int Count(int level) const {
-        int n = 0;
-        for (const auto& r : m_records)
-            n += r.first == level;
-        return n;
-    }
-    std::vector<std::pair<int, std::string>> m_records;
-};
 
 // ---------------------------------------------------------------------------------------------
 // Parsing
@@ -237,14 +220,16 @@ TEST(CodecParseTest, FoldsOnlyAsciiLetters) {
 }
 
 TEST(CodecParseTest, UnknownKindIsLoggedAtInfo) {
-    CCaptureHandler log;
+    CLogCapture log;
     SkypeToDeviceCmd chat("CHAT 5 STATUS X");
     SkypeToDeviceCmd ok("OK");
     SkypeToDeviceCmd call("CALL 1 STATUS RINGING");
-    ASSERT_EQ(2u, log.m_records.size());
-    for (const auto& [level, text] : log.m_records) {
-        EXPECT_EQ(INFO, level);
-        EXPECT_EQ("SkypeToDeviceCmd::SkypeToDeviceCmd( Unhandled command from Skype : 0x1b]", text);
+    const auto entries = log.Entries();
+    ASSERT_EQ(2u, entries.size());
+    for (const auto& e : entries) {
+        EXPECT_EQ(INFO, e.nLevel);
+        EXPECT_EQ("SkypeToDeviceCmd::SkypeToDeviceCmd( Unhandled command from Skype : 0x1b]",
+                  e.strMessage);
     }
 }
 
@@ -324,7 +309,7 @@ TEST(CodecCommandTest, Texts) {
 }
 
 TEST(CodecCommandTest, WrongShapeGivesNoText) {
-    CCaptureHandler log;
+    CLogCapture log;
     const std::vector<DeviceToSkypeCmd> cases = {
         DeviceToSkypeCmd(D2S_GET_RINGER),
         DeviceToSkypeCmd(D2S_SET_MUTE, "ON"),
@@ -345,18 +330,18 @@ TEST(CodecCommandTest, WrongShapeGivesNoText) {
         EXPECT_EQ(0, cases[i].m_nLength) << i;
         EXPECT_EQ("", cases[i].m_szText) << i;
     }
-    EXPECT_EQ(static_cast<int>(cases.size()), log.Count(WARNING));
+    EXPECT_EQ(static_cast<int>(cases.size()), log.CountLevel(WARNING));
 }
 
 TEST(CodecCommandTest, TextOver1024BytesIsRefusedNotCut) {
-    CCaptureHandler log;
+    CLogCapture log;
     const std::string prefix = "MESSAGE bob ";
     // 1023 bytes of text and the NUL fill the limit exactly.
     const std::string fits(1023 - prefix.size(), 'a');
     DeviceToSkypeCmd ok(D2S_MESSAGE, "bob", fits);
     EXPECT_EQ(1024, ok.m_nLength);
     EXPECT_EQ(prefix + fits, ok.m_szText);
-    EXPECT_EQ(0, log.Count(WARNING));
+    EXPECT_EQ(0, log.CountLevel(WARNING));
 
     // The limit counts bytes: "ü" is two.
     std::string overByOne = fits;
@@ -369,11 +354,11 @@ TEST(CodecCommandTest, TextOver1024BytesIsRefusedNotCut) {
         EXPECT_EQ(0, refused.m_nLength);
         EXPECT_EQ("", refused.m_szText);
     }
-    EXPECT_EQ(3, log.Count(WARNING));
+    EXPECT_EQ(3, log.CountLevel(WARNING));
 }
 
 TEST(CodecCommandTest, TextThatCannotTravelIsRefused) {
-    CCaptureHandler log;
+    CLogCapture log;
     for (const DeviceToSkypeCmd& refused :
          {DeviceToSkypeCmd(D2S_CALL, std::string("bob\0evil", 8)),
           DeviceToSkypeCmd(D2S_MESSAGE, "bob", "caf\xe9"),  // Latin-1, not UTF-8
@@ -382,7 +367,7 @@ TEST(CodecCommandTest, TextThatCannotTravelIsRefused) {
         EXPECT_EQ(0, refused.m_nLength);
         EXPECT_EQ("", refused.m_szText);
     }
-    EXPECT_EQ(4, log.Count(WARNING));
+    EXPECT_EQ(4, log.CountLevel(WARNING));
 }
 
 TEST(CodecCommandTest, CopyLeavesTheSendTimeBehind) {
@@ -523,10 +508,10 @@ TEST(SkypeApiTest, CommandTravelsThroughACopyDataBlock) {
 }
 
 TEST(SkypeApiTest, MakeRefusesLinesThatCannotTravel) {
-    CCaptureHandler log;
+    CLogCapture log;
     EXPECT_EQ(0u, MakeSkypeCopyData(std::string("PI\0NG", 5)).cbData);
     EXPECT_EQ(0u, MakeSkypeCopyData("CALL caf\xe9").cbData);
-    EXPECT_EQ(2, log.Count(WARNING));
+    EXPECT_EQ(2, log.CountLevel(WARNING));
 }
 
 TEST(SkypeApiTest, ReadRefusesMalformedBlocks) {
@@ -552,14 +537,14 @@ TEST(SkypeApiTest, ReadRefusesMalformedBlocks) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line + " / " + std::to_string(c.count));
         ASSERT_LE(c.count, c.bytes.size() + (c.bNullData ? 5 : 0));
-        CCaptureHandler log;
+        CLogCapture log;
         COPYDATASTRUCT block;
         block.cbData = c.count;
         block.lpData = c.bNullData ? nullptr : c.bytes.data();
         std::string line = "stale";
         EXPECT_EQ(c.ok, ReadSkypeCopyData(block, line));
         EXPECT_EQ(c.line, line);
-        EXPECT_EQ(c.ok ? 0 : 1, log.Count(WARNING));
+        EXPECT_EQ(c.ok ? 0 : 1, log.CountLevel(WARNING));
     }
 }
 
