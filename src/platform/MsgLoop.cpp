@@ -23,8 +23,11 @@ constexpr uint32_t kMinTimerRepeatMs = 10;
 
 // The message being handled on this thread (for TakePayload), and the loop bound to it.
 thread_local MSG* t_pCurrentMsg = nullptr;
-thread_local CLoopCore* t_pCurrentCore = nullptr;
 thread_local CMsgLoop* t_pCurrentLoop = nullptr;
+// Every loop this thread has bound. A thread may drive several (tests do): a send to a window of
+// any of them runs at once, and while the thread waits in a send it serves sends to all of them.
+// Weak: a loop destroyed by another thread simply drops out.
+thread_local std::vector<std::weak_ptr<CLoopCore>> t_boundCores;
 
 struct CSendRequest {
     HWND hwnd = 0;
@@ -230,6 +233,22 @@ int ProcessSent(CLoopCore& core) {
     return n;
 }
 
+// The live loops this thread owns now.
+std::vector<std::shared_ptr<CLoopCore>> CoresOfThisThread() {
+    std::vector<std::shared_ptr<CLoopCore>> mine;
+    for (auto it = t_boundCores.begin(); it != t_boundCores.end();) {
+        std::shared_ptr<CLoopCore> core = it->lock();
+        if (!core) {
+            it = t_boundCores.erase(it);
+            continue;
+        }
+        if (core->IsOwner())
+            mine.push_back(std::move(core));
+        ++it;
+    }
+    return mine;
+}
+
 void CloseCore(const std::shared_ptr<CLoopCore>& core) {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<CSendRequest>> sent;
@@ -259,10 +278,8 @@ CMsgLoop::CMsgLoop() : m_core(std::make_shared<CLoopCore>()) {}
 
 CMsgLoop::~CMsgLoop() {
     Close();
-    if (t_pCurrentLoop == this) {
+    if (t_pCurrentLoop == this)
         t_pCurrentLoop = nullptr;
-        t_pCurrentCore = nullptr;
-    }
 }
 
 bool CMsgLoop::PostThreadMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -288,8 +305,11 @@ void CMsgLoop::Bind() {
         m_core->owner = std::this_thread::get_id();
         m_core->bBound = true;
     }
-    t_pCurrentCore = m_core.get();
     t_pCurrentLoop = this;
+    const bool known = std::any_of(t_boundCores.begin(), t_boundCores.end(),
+                                   [this](const auto& w) { return w.lock() == m_core; });
+    if (!known)
+        t_boundCores.push_back(m_core);
 }
 
 int CMsgLoop::Pump() {
@@ -616,7 +636,7 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     if (!LookupWindow(hwnd, &pWnd, &core))
         return std::nullopt;
 
-    if (core.get() == t_pCurrentCore && core->IsOwner()) {
+    if (core->IsOwner()) {
         MSG msg;
         msg.hwnd = hwnd;
         msg.message = message;
@@ -633,28 +653,32 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     if (!core->QueueSend(req))
         return std::nullopt;
 
-    CLoopCore* mine = t_pCurrentCore;
-    std::shared_ptr<CSendRequest> outer;  // a send we are nested in, while handling a send
-    if (mine) {
-        std::lock_guard g(mine->m);
-        outer = std::exchange(mine->waitingOn, req);
+    const std::vector<std::shared_ptr<CLoopCore>> mine = CoresOfThisThread();
+    // The sends we are nested in, while handling a send.
+    std::vector<std::shared_ptr<CSendRequest>> outer(mine.size());
+    for (size_t i = 0; i < mine.size(); ++i) {
+        std::lock_guard g(mine[i]->m);
+        outer[i] = std::exchange(mine[i]->waitingOn, req);
     }
     for (;;) {
         {
             std::unique_lock lk(req->m);
             Clock().WaitUntil(lk, req->cv, kNever, [&] {
-                return req->bDone || (mine && mine->nIncomingSends.load() > 0);
+                return req->bDone || std::any_of(mine.begin(), mine.end(), [](const auto& c) {
+                           return c->nIncomingSends.load() > 0;
+                       });
             });
             if (req->bDone)
                 break;
         }
         // Someone sent to us while we wait: handle it, or two threads sending to each other
         // would wait forever.
-        ProcessSent(*mine);
+        for (const auto& c : mine)
+            ProcessSent(*c);
     }
-    if (mine) {
-        std::lock_guard g(mine->m);
-        mine->waitingOn = outer;
+    for (size_t i = 0; i < mine.size(); ++i) {
+        std::lock_guard g(mine[i]->m);
+        mine[i]->waitingOn = outer[i];
     }
     if (!req->bOk)
         return std::nullopt;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -122,6 +124,46 @@ TEST(MsgThreadTest, TwoThreadsSendingToEachOtherDoNotDeadlock) {
         return *SendMessage(a.wnd.GetSafeHwnd(), WM_USER + 1, w + 1);
     };
     EXPECT_EQ(SendMessage(a.wnd.GetSafeHwnd(), WM_USER, 1), 30);
+}
+
+TEST(MsgThreadTest, AThreadBlockedInASendServesSendsToEveryLoopItDrives) {
+    // This thread drives two loops (as tests do). While it waits for the worker, the worker's
+    // handler sends to a window of each: both must be handled here, whichever was bound last.
+    CMsgLoop first, second;
+    struct CEcho : CWindow {
+        LRESULT WindowProc(UINT, WPARAM w, LPARAM) override { return static_cast<LRESULT>(w); }
+    } a, b;
+    ASSERT_TRUE(a.CreateWindowOn(first, "first"));
+    ASSERT_TRUE(b.CreateWindowOn(second, "second"));
+    CWorker worker;
+    worker.wnd.f = [&](UINT, WPARAM, LPARAM) -> LRESULT {
+        return SendMessage(a.GetSafeHwnd(), WM_USER, 1).value_or(-100) +
+               SendMessage(b.GetSafeHwnd(), WM_USER, 20).value_or(-100);
+    };
+    ASSERT_TRUE(worker.CreateThread());
+    EXPECT_EQ(SendMessage(worker.wnd.GetSafeHwnd(), WM_USER), 21);
+}
+
+TEST(MsgThreadTest, SendAfterTheThreadsLoopWasDestroyedElsewhere) {
+    // A thread that once pumped a loop sends after another thread destroyed that loop: the send
+    // must not touch the loop that is gone.
+    CWorker worker;
+    worker.wnd.f = [](UINT, WPARAM w, LPARAM) { return static_cast<LRESULT>(w * 3); };
+    ASSERT_TRUE(worker.CreateThread());
+    auto pLoop = std::make_unique<CMsgLoop>();
+    CEvent bound(true), gone(true);
+    std::optional<LRESULT> result;
+    std::thread t([&] {
+        pLoop->Pump();
+        bound.Set();
+        gone.Wait();
+        result = SendMessage(worker.wnd.GetSafeHwnd(), WM_USER, 7);
+    });
+    bound.Wait();
+    pLoop.reset();
+    gone.Set();
+    t.join();
+    EXPECT_EQ(result, 21);
 }
 
 TEST(MsgThreadTest, UndeliveredPayloadsAreFreedAtShutdown) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -199,6 +200,25 @@ TEST_F(MsgLoopTest, SendOnTheOwnerThreadCallsTheProcedureDirectly) {
     wnd.DestroyWindow();
     EXPECT_FALSE(SendMessage(gone, WM_USER, 1).has_value());
     EXPECT_FALSE(IsWindow(gone));
+}
+
+TEST_F(MsgLoopTest, SendToAWindowOfAnyLoopThisThreadDrivesRunsAtOnce) {
+    // Tests drive several loops from one thread; the loop bound last must not make a send to
+    // another of them wait for a pump that can never come.
+    CMsgLoop second;
+    CRecWnd other;
+    ASSERT_TRUE(other.CreateWindowOn(second, "other"));
+    EXPECT_EQ(SendMessage(wnd.GetSafeHwnd(), WM_USER, 4), 8);
+    EXPECT_EQ(SendMessage(other.GetSafeHwnd(), WM_USER, 5), 10);
+
+    std::optional<LRESULT> fromHandler;
+    other.onMsg = [&](UINT m, WPARAM w) {
+        if (m == WM_USER + 1)
+            fromHandler = SendMessage(wnd.GetSafeHwnd(), WM_USER, w);
+    };
+    other.PostMessage(WM_USER + 1, 3);
+    PumpFor(clock, {&loop, &second}, 0);
+    EXPECT_EQ(fromHandler, 6);
 }
 
 TEST_F(MsgLoopTest, RegisteredMessagesAndWindowSearch) {
