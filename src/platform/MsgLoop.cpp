@@ -443,7 +443,12 @@ int CMsgLoop::WakeFd() const {
 
 uint64_t CMsgLoop::NextDeadlineMs() const {
     std::lock_guard g(m_core->m);
-    if (!m_core->posted.empty() || !m_core->sent.empty())
+    if (!m_core->sent.empty())
+        return Clock().NowMs();
+    // After WM_QUIT a pump runs nothing but sends: a driver waiting for the rest would spin.
+    if (m_core->bQuit)
+        return kNever;
+    if (!m_core->posted.empty())
         return Clock().NowMs();
     uint64_t deadline = kNever;
     for (const auto& t : m_core->timers)

@@ -107,7 +107,7 @@ public:
     bool QuitReceived() const;
     int WakeFd() const;
     // When something is next due, on the process clock: now if messages wait, UINT64_MAX if
-    // nothing is pending at all.
+    // nothing is pending at all. After WM_QUIT only sent messages count (nothing else will run).
     uint64_t NextDeadlineMs() const;
     bool IsOwnerThread() const;
     // Stops accepting messages, frees those still queued, fails the senders waiting on it and

@@ -221,6 +221,18 @@ TEST_F(MsgLoopTest, SendToAWindowOfAnyLoopThisThreadDrivesRunsAtOnce) {
     EXPECT_EQ(fromHandler, 6);
 }
 
+TEST_F(MsgLoopTest, ALoopThatReceivedQuitHasNothingDueSoDriversDoNotSpin) {
+    wnd.SetTimer(1, 100);
+    loop.Quit();
+    loop.Pump();
+    ASSERT_TRUE(loop.QuitReceived());
+    wnd.PostMessage(WM_USER);
+    EXPECT_EQ(loop.NextDeadlineMs(), UINT64_MAX);  // nothing the loop will run any more
+    PumpFor(clock, {&loop}, 1000);                 // used to spin for ever on the due timer
+    EXPECT_EQ(wnd.Count(WM_TIMER), 0);
+    EXPECT_EQ(wnd.Count(WM_USER), 0);
+}
+
 TEST_F(MsgLoopTest, RegisteredMessagesAndWindowSearch) {
     const UINT a = RegisterWindowMessage("SkypeControlAPIDiscover");
     EXPECT_GE(a, 0xC000u);
