@@ -249,6 +249,38 @@ std::vector<std::shared_ptr<CLoopCore>> CoresOfThisThread() {
     return mine;
 }
 
+// Waits until req is done, handling meanwhile what is sent to this thread's loops: a thread
+// that sends to us while we wait for it would otherwise wait for us for ever.
+void WaitServingSends(const std::shared_ptr<CSendRequest>& req) {
+    const std::vector<std::shared_ptr<CLoopCore>> mine = CoresOfThisThread();
+    // The sends we are nested in, while handling a send.
+    std::vector<std::shared_ptr<CSendRequest>> outer(mine.size());
+    for (size_t i = 0; i < mine.size(); ++i) {
+        std::lock_guard g(mine[i]->m);
+        outer[i] = std::exchange(mine[i]->waitingOn, req);
+    }
+    for (;;) {
+        {
+            std::unique_lock lk(req->m);
+            Clock().WaitUntil(lk, req->cv, kNever, [&] {
+                return req->bDone || std::any_of(mine.begin(), mine.end(), [](const auto& c) {
+                           return c->nIncomingSends.load() > 0;
+                       });
+            });
+            if (req->bDone)
+                break;
+        }
+        // Someone sent to us while we wait: handle it, or two threads sending to each other
+        // would wait forever.
+        for (const auto& c : mine)
+            ProcessSent(*c);
+    }
+    for (size_t i = 0; i < mine.size(); ++i) {
+        std::lock_guard g(mine[i]->m);
+        mine[i]->waitingOn = outer[i];
+    }
+}
+
 void CloseCore(const std::shared_ptr<CLoopCore>& core) {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<CSendRequest>> sent;
@@ -482,6 +514,7 @@ struct CMsgThread::Impl {
     CEvent evExited{true, false};
     std::atomic<bool> bRunning{false};
     bool bInitOk = false;
+    std::shared_ptr<CSendRequest> exited;  // done when the thread ends; StopThread waits on it
 };
 
 CMsgThread::CMsgThread() : m_impl(std::make_unique<Impl>()) {}
@@ -496,7 +529,8 @@ bool CMsgThread::CreateThread() {
     if (m_impl->thread.joinable())
         return false;
     m_impl->bRunning = true;
-    m_impl->thread = std::thread([this] {
+    m_impl->exited = std::make_shared<CSendRequest>();
+    m_impl->thread = std::thread([this, exited = m_impl->exited] {
         m_loop.Bind();
         m_uThreadId = GetCurrentThreadId();
         m_loop.SetThreadMessageHandler(
@@ -510,6 +544,7 @@ bool CMsgThread::CreateThread() {
         m_loop.Close();
         m_impl->bRunning = false;
         m_impl->evExited.Set();
+        exited->Complete(true, 0);
     });
     // Waiting for the start cannot depend on a manual clock: use no time limit.
     m_impl->evStarted.Wait(INFINITE);
@@ -533,7 +568,8 @@ void CMsgThread::StopThread() {
         return;
     }
     m_loop.Quit();
-    m_impl->evExited.Wait(INFINITE);
+    // The thread may be sending to this one as it ends: serve that send while waiting.
+    WaitServingSends(m_impl->exited);
     m_impl->thread.join();
 }
 
@@ -658,33 +694,7 @@ std::optional<LRESULT> SendMessage(HWND hwnd, UINT message, WPARAM wParam, LPARA
     if (!core->QueueSend(req))
         return std::nullopt;
 
-    const std::vector<std::shared_ptr<CLoopCore>> mine = CoresOfThisThread();
-    // The sends we are nested in, while handling a send.
-    std::vector<std::shared_ptr<CSendRequest>> outer(mine.size());
-    for (size_t i = 0; i < mine.size(); ++i) {
-        std::lock_guard g(mine[i]->m);
-        outer[i] = std::exchange(mine[i]->waitingOn, req);
-    }
-    for (;;) {
-        {
-            std::unique_lock lk(req->m);
-            Clock().WaitUntil(lk, req->cv, kNever, [&] {
-                return req->bDone || std::any_of(mine.begin(), mine.end(), [](const auto& c) {
-                           return c->nIncomingSends.load() > 0;
-                       });
-            });
-            if (req->bDone)
-                break;
-        }
-        // Someone sent to us while we wait: handle it, or two threads sending to each other
-        // would wait forever.
-        for (const auto& c : mine)
-            ProcessSent(*c);
-    }
-    for (size_t i = 0; i < mine.size(); ++i) {
-        std::lock_guard g(mine[i]->m);
-        mine[i]->waitingOn = outer[i];
-    }
+    WaitServingSends(req);
     if (!req->bOk)
         return std::nullopt;
     return req->result;

@@ -166,6 +166,31 @@ TEST(MsgThreadTest, SendAfterTheThreadsLoopWasDestroyedElsewhere) {
     EXPECT_EQ(result, 21);
 }
 
+TEST(MsgThreadTest, StoppingAWorkerThatIsSendingToUsServesItsSend) {
+    // The worker's handler sends to a window of this thread just as this thread stops the
+    // worker: the join must handle that send, or each would wait for the other for ever.
+    CMsgLoop mine;
+    struct CEcho : CWindow {
+        LRESULT WindowProc(UINT, WPARAM w, LPARAM) override { return static_cast<LRESULT>(w); }
+    } echo;
+    ASSERT_TRUE(echo.CreateWindowOn(mine, "echo"));
+    CWorker worker;
+    CEvent sending(true);
+    std::optional<LRESULT> got;
+    worker.wnd.f = [&](UINT m, WPARAM, LPARAM) {
+        if (m == WM_USER) {
+            sending.Set();
+            got = SendMessage(echo.GetSafeHwnd(), WM_USER, 5);
+        }
+        return LRESULT{0};
+    };
+    ASSERT_TRUE(worker.CreateThread());
+    worker.wnd.PostMessage(WM_USER);
+    sending.Wait();
+    worker.StopThread();
+    EXPECT_EQ(got, 5);
+}
+
 TEST(MsgThreadTest, UndeliveredPayloadsAreFreedAtShutdown) {
     {
         CWorker worker;
