@@ -9,26 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "app/Logger.h"
 
-// A fresh folder per test, removed with everything in it afterwards.
-class CTempLogDir {
+// A fresh folder per test for the log files.
+class CTempLogDir : public CTempDir {
 public:
-    CTempLogDir() {
-        std::string strTemplate = testing::TempDir() + "vokra_log_XXXXXX";
-        if (::mkdtemp(strTemplate.data()))
-            m_strPath = strTemplate;
-    }
-    ~CTempLogDir() {
-        std::error_code ec;
-        if (!m_strPath.empty())
-            std::filesystem::remove_all(m_strPath, ec);
-    }
-    std::string Base() const { return m_strPath + "/Vokra debug log"; }
-    const std::string& Path() const { return m_strPath; }
-
-private:
-    std::string m_strPath;
+    CTempLogDir() : CTempDir("vokra_log") {}
+    std::string Base() const { return Path("Vokra debug log"); }
 };
 
 // Keeps a handler registered with g_Logger for one scope, so no test leaves it behind.
@@ -43,18 +31,6 @@ private:
 
 inline bool FileExists(const std::string& path) {
     return std::filesystem::exists(path);
-}
-
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
 }
 
 // The file split into records; each element starts with the record's leading CR LF.

@@ -13,23 +13,12 @@
 
 #include "LogCapture.h"
 #include "TestEnv.h"
+#include "TestFiles.h"
 #include "app/Languages.h"
 #include "app/Logger.h"
 #include "app/MessageBox.h"
 #include "app/Settings.h"
 #include "platform/FileUtil.h"
-
-inline std::string ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-inline void WriteFileText(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 class CAnsweringMessageBox : public IMessageBoxService {
 public:
@@ -50,9 +39,8 @@ public:
 class CShellTest : public testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = testing::TempDir() + "vokra_shell_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        m_strRoot = tmpl + "/";
+        ASSERT_TRUE(m_tmp.Ok());
+        m_strRoot = m_tmp.Dir();
         m_strProgram = m_strRoot + "prog/";
         m_strHome = m_strRoot + "home";
         m_strConfig = m_strRoot + "config";
@@ -69,13 +57,12 @@ protected:
         ResetLanguagesForTests();
         SetProgramFolder("");
         m_env.Restore();
-        std::error_code ec;
-        std::filesystem::remove_all(m_strRoot, ec);
     }
     void SaveEnv(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     std::string IniPath() const { return m_strProgram + "Vokra.ini"; }
 
     std::string m_strRoot, m_strProgram, m_strHome, m_strConfig;
+    CTempDir m_tmp{"vokra_shell"};
     CEnvOverride m_env;
     CLogCapture m_log;
 };

@@ -29,7 +29,7 @@ protected:
                 text += "Comments=" + comments + "\n";
         }
         text += "[Strings]\n" + strings;
-        WriteFileText(m_strFolder + file, text);
+        WriteFileBytes(m_strFolder + file, text);
         return m_strFolder + file;
     }
     std::vector<std::string> ListedNames() const {
@@ -196,11 +196,11 @@ TEST_F(LanguagesTest, MalformedPacksNeverCrashAndAreLogged) {
         "ELF";
     for (int i = 0; i < 4096; ++i)
         binary += static_cast<char>((i * 131) % 256);
-    WriteFileText(m_strFolder + "Vokra_Binary.lang", binary);
+    WriteFileBytes(m_strFolder + "Vokra_Binary.lang", binary);
     // A readable version but strings that cannot be used: listed under the built-in name.
-    WriteFileText(m_strFolder + "Vokra_Broken.lang",
-                  "[Version]\nProductVersion=1.0\n[Strings]\n2=Kaputt\n" + binary);
-    WriteFileText(m_strFolder + "Vokra_NoStrings.lang", "[Version]\nProductVersion=1.0\n");
+    WriteFileBytes(m_strFolder + "Vokra_Broken.lang",
+                   "[Version]\nProductVersion=1.0\n[Strings]\n2=Kaputt\n" + binary);
+    WriteFileBytes(m_strFolder + "Vokra_NoStrings.lang", "[Version]\nProductVersion=1.0\n");
     const std::string longLine =
         Pack("Vokra_Long.lang", "1.0",
              "2=Lang - Lang\n3=" + std::string(100000, 'w') + "\n4=Neue abspielen\n");

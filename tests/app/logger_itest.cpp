@@ -33,7 +33,7 @@ TEST(LoggerThreadsTest, ConcurrentRecordsStayWholeAndNumberedInOrder) {
     for (std::thread& th : threads)
         th.join();
 
-    const std::string text = ReadAll(handler.FileName(0));
+    const std::string text = ReadFileBytes(handler.FileName(0));
     std::vector<std::string> records = SplitRecords(text);
     ASSERT_EQ(static_cast<size_t>(kThreads * kRecords), records.size());
     std::map<int, int> nextOfThread;

@@ -58,7 +58,7 @@ TEST(LoggerTest, RecordBytesAreExact) {
         "\r\nLogger name: Vokra\tLevel: WARNING\tTime: 09/12/2005 14:03:08.005\tSequence: 1\t"
         "Source file: STL.cpp\tSource line: 7" +
         ids + "Message: jürgen\tsaid 100%\r\n";
-    EXPECT_EQ(expected, ReadAll(handler.FileName(0)));
+    EXPECT_EQ(expected, ReadFileBytes(handler.FileName(0)));
 }
 
 TEST(LoggerTest, VlogPassesTheCallersFileAndLine) {
@@ -67,7 +67,7 @@ TEST(LoggerTest, VlogPassesTheCallersFileAndLine) {
     CScopedHandler reg(handler);
     const int line = __LINE__ + 1;
     VLOG(INFO, "CSomething::Method %d %s", 42, "x");
-    std::vector<std::string> records = SplitRecords(ReadAll(handler.FileName(0)));
+    std::vector<std::string> records = SplitRecords(ReadFileBytes(handler.FileName(0)));
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ("logger_test.cpp", FieldOf(records[0], "Source file"));
     EXPECT_EQ(std::to_string(line), FieldOf(records[0], "Source line"));
@@ -87,7 +87,7 @@ TEST(LoggerTest, LevelFilterSkipsRecordsWithoutNumberingThem) {
     for (int level : {INFO, WARNING, FINE, INFO, SEVERE, ALL, WARNING, OFF})
         g_Logger.Log(level, "x.cpp", 1, "m");
 
-    std::vector<std::string> records = SplitRecords(ReadAll(handler.FileName(0)));
+    std::vector<std::string> records = SplitRecords(ReadFileBytes(handler.FileName(0)));
     const std::vector<std::pair<std::string, int>> expected = {
         {"WARNING", 0}, {"SEVERE", 1}, {"WARNING", 2}, {"OFF", 3}};
     ASSERT_EQ(expected.size(), records.size());
@@ -113,11 +113,11 @@ TEST(LoggerTest, LevelOffWritesNothing) {
 
 TEST(LoggerTest, ConstructionDeletesOnlyFileZero) {
     CTempLogDir dir;
-    WriteAll(dir.Base() + "_0.log", "old");
-    WriteAll(dir.Base() + "_3.log", "old");
+    WriteFileBytes(dir.Base() + "_0.log", "old");
+    WriteFileBytes(dir.Base() + "_3.log", "old");
     CLogFileHandler handler(INFO, dir.Base(), 0x80000);
     EXPECT_FALSE(FileExists(dir.Base() + "_0.log"));
-    EXPECT_EQ("old", ReadAll(dir.Base() + "_3.log"));
+    EXPECT_EQ("old", ReadFileBytes(dir.Base() + "_3.log"));
 }
 
 TEST(LoggerTest, FullFileTakesOneMoreRecordThenNextIndexStartsAfresh) {
@@ -125,11 +125,11 @@ TEST(LoggerTest, FullFileTakesOneMoreRecordThenNextIndexStartsAfresh) {
     CLogFileHandler handler(INFO, dir.Base(), 0x80000);
     CScopedHandler reg(handler);
     const std::string filler(600000, 'x');
-    WriteAll(handler.FileName(0), filler);
-    WriteAll(handler.FileName(1), "left from an earlier run");
+    WriteFileBytes(handler.FileName(0), filler);
+    WriteFileBytes(handler.FileName(1), "left from an earlier run");
 
     g_Logger.Log(INFO, "x.cpp", 1, "A");
-    const std::string file0 = ReadAll(handler.FileName(0));
+    const std::string file0 = ReadFileBytes(handler.FileName(0));
     ASSERT_GT(file0.size(), filler.size());
     EXPECT_EQ(filler, file0.substr(0, filler.size()));
     std::vector<std::string> tail = SplitRecords(file0.substr(filler.size()));
@@ -139,8 +139,8 @@ TEST(LoggerTest, FullFileTakesOneMoreRecordThenNextIndexStartsAfresh) {
 
     g_Logger.Log(INFO, "x.cpp", 1, "B");
     g_Logger.Log(INFO, "x.cpp", 1, "C");
-    EXPECT_EQ(file0, ReadAll(handler.FileName(0)));
-    std::vector<std::string> records = SplitRecords(ReadAll(handler.FileName(1)));
+    EXPECT_EQ(file0, ReadFileBytes(handler.FileName(0)));
+    std::vector<std::string> records = SplitRecords(ReadFileBytes(handler.FileName(1)));
     ASSERT_EQ(2u, records.size());
     EXPECT_EQ("B", FieldOf(records[0], "Message"));
     EXPECT_EQ(1, SequenceOf(records[0]));
@@ -151,13 +151,13 @@ TEST(LoggerTest, FullFileTakesOneMoreRecordThenNextIndexStartsAfresh) {
 TEST(LoggerTest, RotationWrapsFromNineToZero) {
     CTempLogDir dir;
     for (int i = 0; i < 10; ++i)
-        WriteAll(StrFormat("%s_%d.log", dir.Base().c_str(), i), "old");
+        WriteFileBytes(StrFormat("%s_%d.log", dir.Base().c_str(), i), "old");
     // A limit of 0 makes every file full at once: each record moves the index on and deletes
     // the file of the new index.
     CLogFileHandler handler(INFO, dir.Base(), 0);
     CScopedHandler reg(handler);
     auto onlyRecord = [&](int index) {
-        const std::string text = ReadAll(handler.FileName(index));
+        const std::string text = ReadFileBytes(handler.FileName(index));
         std::vector<std::string> records = SplitRecords(text);
         EXPECT_EQ(1u, records.size());
         EXPECT_EQ(text, records.empty() ? std::string() : records[0]);  // nothing old is left
@@ -180,7 +180,7 @@ TEST(LoggerTest, RotationWrapsFromNineToZero) {
 TEST(LoggerTest, FailuresDropTheRecordButConsumeItsNumber) {
     CTempLogDir dir;
     // A file that cannot be opened.
-    CLogFileHandler missing(INFO, dir.Path() + "/no such folder/log", 0x80000);
+    CLogFileHandler missing(INFO, dir.Path("no such folder/log"), 0x80000);
     CLogRecord r1(INFO, "Vokra", "m", "x.cpp", 1);
     CLogRecord r2(INFO, "Vokra", "m", "x.cpp", 1);
     EXPECT_EQ(0, missing.Publish(r1));

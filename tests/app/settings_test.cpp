@@ -116,7 +116,7 @@ TEST_F(SettingsTest, NoFileGivesDefaultsAndAWriteStoresAll26Keys) {
     EXPECT_EQ(m_log.Warnings(), 0);
 
     ASSERT_TRUE(WriteAllSettings());
-    EXPECT_EQ(ReadFileText(IniPath()), kDefaultFile);
+    EXPECT_EQ(ReadFileBytes(IniPath()), kDefaultFile);
 }
 
 TEST_F(SettingsTest, EveryKeySurvivesAWriteAndARead) {
@@ -158,7 +158,7 @@ TEST_F(SettingsTest, NegativeOneIsStoredUnsignedAndReadsBack) {
     WinTop = -1;
     WinLeft = 20;
     ASSERT_TRUE(WriteSheetPosition());
-    EXPECT_EQ(ReadFileText(IniPath()), "[Settings]\nWinTop=4294967295\nWinLeft=20\n");
+    EXPECT_EQ(ReadFileBytes(IniPath()), "[Settings]\nWinTop=4294967295\nWinLeft=20\n");
     WinTop = 5;
     WinLeft = 5;
     ReadSheetPosition();
@@ -173,7 +173,7 @@ TEST_F(SettingsTest, NegativeOneIsStoredUnsignedAndReadsBack) {
     ReadPlayMsgWinPosition();
     EXPECT_EQ(PlayMsgWinTop, 300);
     EXPECT_EQ(PlayMsgWinLeft, -2);
-    EXPECT_NE(ReadFileText(IniPath()).find("PlayMsgWinLeft=4294967294\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(IniPath()).find("PlayMsgWinLeft=4294967294\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, GreetingTextsWithQuotesAndBlanksSurvive) {
@@ -188,16 +188,17 @@ TEST_F(SettingsTest, GreetingTextsWithQuotesAndBlanksSurvive) {
         ASSERT_TRUE(WriteAllSettings());
         GreetingTextMsg = "reset";
         ReadAllSettings();
-        EXPECT_EQ(GreetingTextMsg.Get(), t) << ReadFileText(IniPath());
+        EXPECT_EQ(GreetingTextMsg.Get(), t) << ReadFileBytes(IniPath());
     }
     GreetingTextMsg = "\"Hello\"";
     WriteAllSettings();
-    EXPECT_NE(ReadFileText(IniPath()).find("\nGreetingTextMsg=\"\"Hello\"\"\n"), std::string::npos);
+    EXPECT_NE(ReadFileBytes(IniPath()).find("\nGreetingTextMsg=\"\"Hello\"\"\n"),
+              std::string::npos);
 }
 
 TEST_F(SettingsTest, LongStringValuesAreCutTo255Bytes) {
-    WriteFileText(IniPath(), "[Settings]\nGreetingTextMsg=" + std::string(300, 'x') +
-                                 "\nGreetingSoundMsgPath=" + std::string(254, 'a') + "é.wav\n");
+    WriteFileBytes(IniPath(), "[Settings]\nGreetingTextMsg=" + std::string(300, 'x') +
+                                  "\nGreetingSoundMsgPath=" + std::string(254, 'a') + "é.wav\n");
     ReadAllSettings();
     EXPECT_EQ(GreetingTextMsg.Get(), std::string(300, 'x').substr(0, 255));
     EXPECT_EQ(GreetingSoundMsgPath.Get(), std::string(254, 'a'));  // "é" would be split
@@ -213,12 +214,12 @@ TEST_F(SettingsTest, UnrelatedLinesSurviveAWrite) {
         "PluginKey=42\n"
         "answerallowed=0\n"
         "WinTop=7\n";
-    WriteFileText(IniPath(), before);
+    WriteFileBytes(IniPath(), before);
     ReadAllSettings();
     EXPECT_EQ(AnswerAllowed, 0);
     AnswerAllowed = 1;
     ASSERT_TRUE(WriteAllSettings());
-    const std::string after = ReadFileText(IniPath());
+    const std::string after = ReadFileBytes(IniPath());
     EXPECT_EQ(after.rfind("; my notes about Vokra\n[Window]\nAnswerAllowed=keep me\n[Settings]\n"
                           "PluginKey=42\nAnswerAllowed=1\nWinTop=7\nAudioPlaybackDeviceName=\n",
                           0),
@@ -231,18 +232,18 @@ TEST_F(SettingsTest, EachGroupReadsAndWritesOnlyItsKeys) {
     AudioPlaybackDeviceName = "Speakers";
     AnswerAllowed = 0;
     ASSERT_TRUE(WriteAudioDeviceSettings());
-    EXPECT_EQ(ReadFileText(IniPath()),
+    EXPECT_EQ(ReadFileBytes(IniPath()),
               "[Settings]\nAudioPlaybackDeviceName=Speakers\nAudioRecordingDeviceName=\n");
 
     ASSERT_TRUE(WriteAdvancedSettings());  // 14 keys, from WinStartUp to LanguageFilePath
-    std::string text = ReadFileText(IniPath());
+    std::string text = ReadFileBytes(IniPath());
     EXPECT_NE(text.find("\nWinStartUp=1\n"), std::string::npos);
     EXPECT_NE(text.find("\nLanguageFilePath=\n"), std::string::npos);
     EXPECT_EQ(text.find("AnswerAllowed"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1 + 2 + 14);
 
-    WriteFileText(IniPath(),
-                  "[Settings]\nRestoreWin=0\nAnswerAllowed=0\nAudioPlaybackDeviceName=X\n");
+    WriteFileBytes(IniPath(),
+                   "[Settings]\nRestoreWin=0\nAnswerAllowed=0\nAudioPlaybackDeviceName=X\n");
     AnswerAllowed = 1;
     AudioPlaybackDeviceName = "Y";
     ReadAdvancedSettings();
@@ -270,7 +271,7 @@ TEST_F(SettingsTest, MalformedFilesGiveDefaultsAndALogLine) {
     };
     for (const auto& c : cases) {
         m_log.Clear();
-        WriteFileText(IniPath(), c.bytes);
+        WriteFileBytes(IniPath(), c.bytes);
         ChangeEverySetting();
         ReadAllSettings();
         ExpectEveryDefault();
@@ -282,7 +283,7 @@ TEST_F(SettingsTest, MalformedFilesGiveDefaultsAndALogLine) {
         AnswerAllowed = 1;
         ReadAllSettings();
         EXPECT_EQ(AnswerAllowed, 0) << c.name;
-        EXPECT_EQ(ReadFileText(IniPath()).rfind(c.bytes.substr(0, c.kept), 0), 0u) << c.name;
+        EXPECT_EQ(ReadFileBytes(IniPath()).rfind(c.bytes.substr(0, c.kept), 0), 0u) << c.name;
     }
 }
 
@@ -299,11 +300,11 @@ TEST_F(SettingsTest, AFileThatCannotBeReadIsNeitherUsedNorOverwritten) {
 TEST_F(SettingsTest, AWriteThatFailsKeepsTheOldFile) {
     AnswerAllowed = 0;
     ASSERT_TRUE(WriteAllSettings());
-    const std::string old = ReadFileText(IniPath());
+    const std::string old = ReadFileBytes(IniPath());
     std::filesystem::create_directory(IniPath() + ".tmp");  // the new file cannot be made
     AnswerAllowed = 1;
     EXPECT_FALSE(WriteAllSettings());
-    EXPECT_EQ(ReadFileText(IniPath()), old);
+    EXPECT_EQ(ReadFileBytes(IniPath()), old);
     EXPECT_GE(m_log.Warnings("cannot write"), 1);
 }
 
@@ -329,7 +330,7 @@ TEST_F(SettingsTest, MessagesRootIsTheSettingOrTheDocumentsFolder) {
         std::filesystem::remove(m_strConfig + "/user-dirs.dirs");
         if (!c.userDirs.empty()) {
             std::filesystem::create_directories(m_strConfig);
-            WriteFileText(m_strConfig + "/user-dirs.dirs", c.userDirs);
+            WriteFileBytes(m_strConfig + "/user-dirs.dirs", c.userDirs);
         }
         EXPECT_EQ(GetMessagesFolderRoot(), c.expected) << c.userDirs;
         EXPECT_TRUE(std::filesystem::is_directory(c.expected)) << c.expected;
@@ -344,13 +345,13 @@ TEST_F(SettingsTest, AutostartEntryFollowsWinStartUp) {
 
     WinStartUp = 1;
     ASSERT_TRUE(WriteAllSettings());
-    const std::string text = ReadFileText(entry);
+    const std::string text = ReadFileBytes(entry);
     EXPECT_EQ(text.rfind("[Desktop Entry]\n", 0), 0u);
     EXPECT_NE(text.find("\nType=Application\n"), std::string::npos);
     EXPECT_NE(text.find("\nName=Vokra\n"), std::string::npos);
     EXPECT_NE(text.find("\nExec=\"" + GetProgramPath() + "\"\n"), std::string::npos) << text;
 
-    WriteFileText(oldEntry, "[Desktop Entry]\n");
+    WriteFileBytes(oldEntry, "[Desktop Entry]\n");
     WinStartUp = 0;
     ASSERT_TRUE(WriteAdvancedSettings());
     EXPECT_FALSE(std::filesystem::exists(entry));
@@ -359,7 +360,7 @@ TEST_F(SettingsTest, AutostartEntryFollowsWinStartUp) {
     EXPECT_EQ(m_log.Warnings(), 0);
 
     WinStartUp = 1;
-    WriteFileText(oldEntry, "[Desktop Entry]\n");
+    WriteFileBytes(oldEntry, "[Desktop Entry]\n");
     UpdateStartupShortcut();
     EXPECT_TRUE(std::filesystem::exists(entry));
     EXPECT_FALSE(std::filesystem::exists(oldEntry));
@@ -367,7 +368,7 @@ TEST_F(SettingsTest, AutostartEntryFollowsWinStartUp) {
 
 TEST_F(SettingsTest, AutostartEntryThatCannotBeMadeShowsText600) {
     std::filesystem::create_directories(m_strConfig);
-    WriteFileText(m_strConfig + "/autostart", "a file where the folder should be");
+    WriteFileBytes(m_strConfig + "/autostart", "a file where the folder should be");
     CAnsweringMessageBox box;
     {
         CScopedMessageBoxService scope(box);
@@ -387,7 +388,8 @@ TEST_F(SettingsTest, AutostartEntryThatCannotBeMadeShowsText600) {
 
 TEST_F(SettingsTest, FactoryResetDeletesTheFileAndBringsDefaultsAndEnglishBack) {
     const std::string pack = m_strProgram + "Vokra_Test.lang";
-    WriteFileText(pack, "[Version]\nProductVersion=1.0\n[Strings]\n2=Test - Test\n3=Nachrichten\n");
+    WriteFileBytes(pack,
+                   "[Version]\nProductVersion=1.0\n[Strings]\n2=Test - Test\n3=Nachrichten\n");
     ChangeEverySetting();
     LanguageFilePath = pack;
     ASSERT_TRUE(WriteAllSettings());
@@ -403,7 +405,7 @@ TEST_F(SettingsTest, FactoryResetDeletesTheFileAndBringsDefaultsAndEnglishBack) 
     EXPECT_EQ(CurrentLanguageLibrary(), "");
 
     ASSERT_TRUE(WriteAllSettings());  // the next start writes a complete file again
-    EXPECT_EQ(ReadFileText(IniPath()), kDefaultFile);
+    EXPECT_EQ(ReadFileBytes(IniPath()), kDefaultFile);
 }
 
 }  // namespace

@@ -14,9 +14,11 @@
 #include <vector>
 
 #include "LogCapture.h"
+#include "TestFiles.h"
 #include "app/Logger.h"
 #include "audio/WaveFormat.h"
 #include "audio/WaveSink.h"
+#include "audio/WaveSourceFromFile.h"
 
 namespace audiotest {
 
@@ -27,25 +29,14 @@ inline CWaveFormat Pcm(WORD channels, WORD bits, DWORD rate) {
     return f;
 }
 
-class CTempDir {
-public:
-    CTempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "vokra-audio-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) != nullptr)
-            m_strPath = tmpl;
-    }
-    ~CTempDir() {
-        std::error_code ec;
-        if (!m_strPath.empty())
-            std::filesystem::remove_all(m_strPath, ec);
-    }
-    std::string Path(const std::string& name) const { return m_strPath + "/" + name; }
-
-private:
-    std::string m_strPath;
-};
-
 using Bytes = std::vector<uint8_t>;
+
+inline Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& part : parts)
+        b.insert(b.end(), part.begin(), part.end());
+    return b;
+}
 
 inline void Append(Bytes& b, const std::string& s) {
     b.insert(b.end(), s.begin(), s.end());
@@ -199,5 +190,20 @@ public:
     bool Stop() override { return true; }
     void Deliver(const Bytes& b) { SinkWriteAll(b.data(), static_cast<uint32_t>(b.size())); }
 };
+
+// Init refuses the file with the reader's own text (WARNING) and its own line, and the source
+// is left with neither format nor file.
+inline void ExpectHeaderRefused(const std::string& path, const Bytes& file, const std::string& text,
+                                const std::string& what) {
+    CLogCapture log;
+    WriteFile(path, file);
+    CWaveSourceFromFile src;
+    EXPECT_FALSE(src.Init(path)) << what;
+    EXPECT_TRUE(log.Has(text, WARNING)) << what << "\n" << log.Dump();
+    EXPECT_TRUE(log.Has("CWaveSourceFromFile::Init [ERROR with File Header]", WARNING)) << what;
+    EXPECT_EQ(src.GetFormat(), nullptr) << what;
+    EXPECT_EQ(src.GetFile(), nullptr) << what;
+    EXPECT_FALSE(src.Start(nullptr)) << what;
+}
 
 }  // namespace audiotest

@@ -101,24 +101,18 @@ TEST(WaveSourceFromFile, MalformedHeadersAreRefusedWithTheirText) {
         AppendChunk(c, "data", d);
         return c;
     };
-    auto cat = [](std::initializer_list<Bytes> parts) {
-        Bytes b;
-        for (const Bytes& p : parts)
-            b.insert(b.end(), p.begin(), p.end());
-        return b;
-    };
     Bytes waveFirst;
     Append(waveFirst, "WAVE");
-    waveFirst = cat({waveFirst, RiffWave(cat({fmt16(1, 1, 16000, 16), data(pcm)}))});
-    Bytes twoRiff = RiffWave(cat({fmt16(1, 1, 16000, 16), data(pcm)}));
-    twoRiff = cat({Bytes(twoRiff.begin(), twoRiff.begin() + 12), twoRiff});
+    waveFirst = Concat({waveFirst, RiffWave(Concat({fmt16(1, 1, 16000, 16), data(pcm)}))});
+    Bytes twoRiff = RiffWave(Concat({fmt16(1, 1, 16000, 16), data(pcm)}));
+    twoRiff = Concat({Bytes(twoRiff.begin(), twoRiff.begin() + 12), twoRiff});
     Bytes fmt14;
     const Bytes body16 = FmtBody(1, 1, 16000, 16);
     AppendChunk(fmt14, "fmt ", Bytes(body16.begin(), body16.begin() + 14));
     Bytes fmtBeforeWave;
     Append(fmtBeforeWave, "RIFF");
     Append32(fmtBeforeWave, 100);
-    fmtBeforeWave = cat({fmtBeforeWave, fmt16(1, 1, 16000, 16), data(pcm)});
+    fmtBeforeWave = Concat({fmtBeforeWave, fmt16(1, 1, 16000, 16), data(pcm)});
     Bytes wvpk = pcm;
     std::copy_n("wvpk", 4, wvpk.begin());
     Bytes truncatedFmt = RiffWave(fmt16(1, 1, 16000, 16));
@@ -126,14 +120,14 @@ TEST(WaveSourceFromFile, MalformedHeadersAreRefusedWithTheirText) {
     Bytes hugeFmt;
     Append(hugeFmt, "fmt ");
     Append32(hugeFmt, 0xFFFFFFF0u);
-    hugeFmt = cat({hugeFmt, FmtBody(1, 1, 16000, 16), data(pcm)});
+    hugeFmt = Concat({hugeFmt, FmtBody(1, 1, 16000, 16), data(pcm)});
     Bytes hugeFact;
     Append(hugeFact, "fact");
     Append32(hugeFact, 0x7FFFFFF0u);
     Bytes hugeUnknown;
     Append(hugeUnknown, "LIST");
     Append32(hugeUnknown, 0xFFFFFFFFu);
-    hugeUnknown = cat({hugeUnknown, data(pcm)});
+    hugeUnknown = Concat({hugeUnknown, data(pcm)});
     Bytes ogg;
     Append(ogg, "OggS");
     ogg.resize(64, 0);
@@ -145,47 +139,38 @@ TEST(WaveSourceFromFile, MalformedHeadersAreRefusedWithTheirText) {
     } cases[] = {
         {"WAVE before RIFF", waveFirst, "[ WAVE marker before RIFF ]"},
         {"second RIFF", twoRiff, "[ RIFF on first marker in file]"},
-        {"fmt of 14 bytes", RiffWave(cat({fmt14, data(pcm)})), "[ fmt length too small ]"},
+        {"fmt of 14 bytes", RiffWave(Concat({fmt14, data(pcm)})), "[ fmt length too small ]"},
         {"fmt before WAVE", fmtBeforeWave, "[ fmt marker before RIFF|WAVE ]"},
-        {"data before fmt", RiffWave(cat({data(pcm), fmt16(1, 1, 16000, 16)})),
+        {"data before fmt", RiffWave(Concat({data(pcm), fmt16(1, 1, 16000, 16)})),
          "[ data marker before RIFF|WAVE|fmt ]"},
-        {"wvpk", RiffWave(cat({fmt16(1, 1, 16000, 16), data(wvpk)})),
+        {"wvpk", RiffWave(Concat({fmt16(1, 1, 16000, 16), data(wvpk)})),
          "[ wvpk marker at the start of the DATA section. Not able to handle this ]"},
-        {"24-bit", RiffWave(cat({fmt16(1, 1, 16000, 24), data(pcm)})), "[ wBitsPerSample: 24 ]"},
-        {"4 channels", RiffWave(cat({fmt16(1, 4, 16000, 16), data(pcm)})), "[ nChannels: 4 ]"},
-        {"no channels", RiffWave(cat({fmt16(1, 0, 16000, 16), data(pcm)})), "[ nChannels: 0 ]"},
-        {"192 kHz", RiffWave(cat({fmt16(1, 1, 192000, 16), data(pcm)})),
+        {"24-bit", RiffWave(Concat({fmt16(1, 1, 16000, 24), data(pcm)})), "[ wBitsPerSample: 24 ]"},
+        {"4 channels", RiffWave(Concat({fmt16(1, 4, 16000, 16), data(pcm)})), "[ nChannels: 4 ]"},
+        {"no channels", RiffWave(Concat({fmt16(1, 0, 16000, 16), data(pcm)})), "[ nChannels: 0 ]"},
+        {"192 kHz", RiffWave(Concat({fmt16(1, 1, 192000, 16), data(pcm)})),
          "[ nSamplesPerSec: 192000 ]"},
-        {"rate 0", RiffWave(cat({fmt16(1, 1, 0, 16), data(pcm)})), "[ nSamplesPerSec: 0 ]"},
-        {"rate 999", RiffWave(cat({fmt16(1, 1, 999, 16), data(pcm)})), "[ nSamplesPerSec: 999 ]"},
-        {"float (tag 3)", RiffWave(cat({fmt16(3, 1, 16000, 16), data(pcm)})),
+        {"rate 0", RiffWave(Concat({fmt16(1, 1, 0, 16), data(pcm)})), "[ nSamplesPerSec: 0 ]"},
+        {"rate 999", RiffWave(Concat({fmt16(1, 1, 999, 16), data(pcm)})),
+         "[ nSamplesPerSec: 999 ]"},
+        {"float (tag 3)", RiffWave(Concat({fmt16(3, 1, 16000, 16), data(pcm)})),
          "[ NOT WAVE_FORMAT_PCM ]"},
-        {"IMA ADPCM (tag 0x11)", RiffWave(cat({fmt16(0x11, 1, 16000, 16), data(pcm)})),
+        {"IMA ADPCM (tag 0x11)", RiffWave(Concat({fmt16(0x11, 1, 16000, 16), data(pcm)})),
          "[ NOT WAVE_FORMAT_PCM ]"},
         {"no data chunk", RiffWave(fmt16(1, 1, 16000, 16)), "[ no data marker ]"},
         {"empty file", Bytes{}, "[ Bad READ(marker)]"},
         {"cut inside fmt", truncatedFmt, "[ Bad READ(WAVEFORMATEX)]"},
         {"fmt longer than the file", RiffWave(hugeFmt), "[ Bad READ(Format Extra)]"},
-        {"fact longer than the file", RiffWave(cat({fmt16(1, 1, 16000, 16), hugeFact, data(pcm)})),
+        {"fact longer than the file",
+         RiffWave(Concat({fmt16(1, 1, 16000, 16), hugeFact, data(pcm)})),
          "[ Bad SEEK(passed fact)]"},
         {"chunk longer than the file before data",
-         RiffWave(cat({fmt16(1, 1, 16000, 16), hugeUnknown})), "[ no data marker ]"},
+         RiffWave(Concat({fmt16(1, 1, 16000, 16), hugeUnknown})), "[ no data marker ]"},
         {"not a RIFF file", ogg, "[ no RIFF marker at start of file ]"},
     };
     CTempDir dir;
-    for (const Case& c : cases) {
-        CLogCapture log;
-        const std::string path = dir.Path("bad.wav");
-        WriteFile(path, c.file);
-        CWaveSourceFromFile src;
-        EXPECT_FALSE(src.Init(path)) << c.what;
-        EXPECT_TRUE(log.Has(kHdr + c.text, WARNING)) << c.what << "\n" << log.Dump();
-        EXPECT_TRUE(log.Has("CWaveSourceFromFile::Init [ERROR with File Header]", WARNING))
-            << c.what;
-        EXPECT_EQ(src.GetFormat(), nullptr) << c.what;
-        EXPECT_EQ(src.GetFile(), nullptr) << c.what;
-        EXPECT_FALSE(src.Start(nullptr)) << c.what;
-    }
+    for (const Case& c : cases)
+        ExpectHeaderRefused(dir.Path("bad.wav"), c.file, kHdr + c.text, c.what);
 }
 
 TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
@@ -197,12 +182,6 @@ TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
             c.push_back(0);  // pad byte
         return c;
     };
-    auto cat = [](std::initializer_list<Bytes> parts) {
-        Bytes b;
-        for (const Bytes& p : parts)
-            b.insert(b.end(), p.begin(), p.end());
-        return b;
-    };
     const Bytes fmt = chunk("fmt ", FmtBody(1, 1, 16000, 16));
     const Bytes data = chunk("data", pcm);
     Bytes list = chunk("LIST", Bytes{'I', 'N', 'F', 'O', 'x'});  // odd length, padded
@@ -213,9 +192,9 @@ TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
         Append(d, "data");
         Append32(d, len);
         d.insert(d.end(), pcm.begin(), pcm.end());
-        return RiffWave(cat({fmt, d}));
+        return RiffWave(Concat({fmt, d}));
     };
-    Bytes riffPlaceholder = RiffWave(cat({fmt, data}));
+    Bytes riffPlaceholder = RiffWave(Concat({fmt, data}));
     PutLE32(riffPlaceholder.data() + 4, 0x7FFFFFFF);
 
     struct Case {
@@ -223,12 +202,12 @@ TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
         Bytes file;
         Bytes expect;
     } cases[] = {
-        {"plain", RiffWave(cat({fmt, data})), pcm},
-        {"fmt of 18", RiffWave(cat({chunk("fmt ", FmtBody(1, 1, 16000, 16, 2)), data})), pcm},
-        {"fmt of 40", RiffWave(cat({chunk("fmt ", FmtBody(1, 1, 16000, 16, 24)), data})), pcm},
-        {"fact before fmt", RiffWave(cat({fact, fmt, data})), pcm},
-        {"LIST before data", RiffWave(cat({fmt, list, data})), pcm},
-        {"LIST after data is not sound", RiffWave(cat({fmt, data, list})), pcm},
+        {"plain", RiffWave(Concat({fmt, data})), pcm},
+        {"fmt of 18", RiffWave(Concat({chunk("fmt ", FmtBody(1, 1, 16000, 16, 2)), data})), pcm},
+        {"fmt of 40", RiffWave(Concat({chunk("fmt ", FmtBody(1, 1, 16000, 16, 24)), data})), pcm},
+        {"fact before fmt", RiffWave(Concat({fact, fmt, data})), pcm},
+        {"LIST before data", RiffWave(Concat({fmt, list, data})), pcm},
+        {"LIST after data is not sound", RiffWave(Concat({fmt, data, list})), pcm},
         {"data length placeholder 0x7FFFFFFF", withDataLen(0x7FFFFFFF), pcm},
         {"data length placeholder 0xFFFFFFFF", withDataLen(0xFFFFFFFF), pcm},
         {"data length beyond the file", withDataLen(static_cast<uint32_t>(pcm.size()) + 5000), pcm},
@@ -237,7 +216,7 @@ TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
         {"trailing half sample", withDataLen(static_cast<uint32_t>(pcm.size()) - 1),
          Bytes(pcm.begin(), pcm.end() - 2)},
         {"RIFF length placeholder", riffPlaceholder, pcm},
-        {"empty data", RiffWave(cat({fmt, chunk("data", {})})), Bytes{}},
+        {"empty data", RiffWave(Concat({fmt, chunk("data", {})})), Bytes{}},
     };
     CTempDir dir;
     for (const Case& c : cases) {
@@ -252,7 +231,7 @@ TEST(WaveSourceFromFile, AcceptedLayoutsPlayExactlyTheirSamples) {
             << log.Dump();
     }
     CLogCapture log;
-    WriteFile(dir.Path("f.wav"), RiffWave(cat({fact, fmt, data})));
+    WriteFile(dir.Path("f.wav"), RiffWave(Concat({fact, fmt, data})));
     EXPECT_TRUE(Play(dir.Path("f.wav")).init);
     EXPECT_TRUE(log.Has(kHdr + "[ fact marker before fmt ]", WARNING));
 }

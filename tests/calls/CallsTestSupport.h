@@ -17,6 +17,7 @@
 
 #include "LogCapture.h"
 #include "TestEnv.h"
+#include "TestFiles.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
@@ -135,9 +136,8 @@ public:
 class CCallsEnv : public testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = testing::TempDir() + "vokra_calls_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        m_strRoot = tmpl + "/";
+        ASSERT_TRUE(m_tmp.Ok());
+        m_strRoot = m_tmp.Dir();
         std::filesystem::create_directories(m_strRoot + "prog");
         std::filesystem::create_directories(m_strRoot + "home");
         SaveEnv("HOME", m_strRoot + "home");
@@ -153,8 +153,6 @@ protected:
         ResetSettingsForTests();
         SetProgramFolder("");
         m_env.Restore();
-        std::error_code ec;
-        std::filesystem::remove_all(m_strRoot, ec);
     }
     void SaveEnv(const std::string& name, const std::string& value) { m_env.Set(name, value); }
     // The messages folder of a user, as the program lays it out.
@@ -182,6 +180,7 @@ protected:
     }
 
     std::string m_strRoot, m_strMsgRoot;
+    CTempDir m_tmp{"vokra_calls"};
     CEnvOverride m_env;
     CLogLines m_log;
 };

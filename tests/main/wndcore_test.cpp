@@ -31,6 +31,14 @@ public:
     uint32_t m_uIconThread = 0;
 };
 
+// A call known to the calls database that uses the handler's timer; the caller holds the lock.
+CCall* AddCall(int nCallId, CSkypeMsgHndl& hndl) {
+    CCall* pCall = new CCall();
+    pCall->init(nCallId, &hndl);
+    gCallsDB.Add(pCall);
+    return pCall;
+}
+
 }  // namespace
 
 class WndCoreTest : public CCallsTest {
@@ -81,11 +89,10 @@ TEST_F(WndCoreTest, TrayIconUpdatesFromAnotherThreadRunOnTheWindowsThread) {
 
 TEST_F(WndCoreTest, TimerTwoIsTheHandlersCallTimer) {
     CSkypeMsgHndl& hndl = m_core.Handler();
-    CCall* pCall = new CCall();
+    CCall* pCall = nullptr;
     {
         CCallsDataLock lock;
-        pCall->init(12, &hndl);
-        gCallsDB.Add(pCall);
+        pCall = AddCall(12, hndl);
         ASSERT_TRUE(hndl.SetCallTimer(pCall, 1000));
         EXPECT_FALSE(hndl.SetCallTimer(pCall, 5)) << "one holder at a time";
     }
@@ -105,11 +112,10 @@ TEST_F(WndCoreTest, TimerTwoIsTheHandlersCallTimer) {
 
 TEST_F(WndCoreTest, ALateFiringOfAnEarlierArmingDoesNotEndTheNextOneEarly) {
     CSkypeMsgHndl& hndl = m_core.Handler();
-    CCall* pCall = new CCall();
+    CCall* pCall = nullptr;
     {
         CCallsDataLock lock;
-        pCall->init(12, &hndl);
-        gCallsDB.Add(pCall);
+        pCall = AddCall(12, hndl);
         hndl.SetCallTimer(pCall, 300);
     }
     // The window fires, but before the handler sees it the call re-arms for longer.
@@ -159,12 +165,11 @@ TEST_F(WndCoreTickingClockTest, TheCallTimerFiresOnTimeWhenTheClockMovesWhileItI
     ASSERT_TRUE(m_core.Create(m_ui));
     CSkypeMsgHndl& hndl = m_core.Handler();
     hndl.AttachToCurrentThread();
-    CCall* pCall = new CCall();
+    CCall* pCall = nullptr;
     bool bArmed = false;
     {
         CCallsDataLock lock;
-        pCall->init(12, &hndl);
-        gCallsDB.Add(pCall);
+        pCall = AddCall(12, hndl);
         m_clock.m_bTicking = true;
         bArmed = hndl.SetCallTimer(pCall, 300);
         m_clock.m_bTicking = false;

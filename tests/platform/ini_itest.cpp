@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "TestFiles.h"
 #include "platform/FileUtil.h"
 #include "platform/IniFile.h"
 
@@ -34,9 +35,9 @@ constexpr int kKeys = 40;
 }
 
 TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
-    std::string tmpl = testing::TempDir() + "vokra_inikill_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    const std::string path = tmpl + "/Vokra.ini";
+    CTempDir tmp("vokra_inikill");
+    ASSERT_TRUE(tmp.Ok());
+    const std::string path = tmp.Path("Vokra.ini");
     {
         CIniFile ini;
         ini.SetText("; the user's own line\n[Other]\nKeep=1\n");
@@ -73,8 +74,6 @@ TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
             ++nGenerationsSeen;
     }
     EXPECT_GT(nGenerationsSeen, 0) << "the writer never got a save done";
-    std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
 }
 
 }  // namespace
@@ -84,9 +83,9 @@ namespace {
 // A pipe named like a settings file or a language pack has no writer: reading it must fail at
 // once rather than wait forever for one. The read runs in a child so that a hang is seen.
 TEST(ReadWholeFilePipe, APipeIsRefusedWithoutWaitingForAWriter) {
-    std::string tmpl = testing::TempDir() + "vokra_inififo_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    const std::string path = tmpl + "/Vokra.ini";
+    CTempDir tmp("vokra_inififo");
+    ASSERT_TRUE(tmp.Ok());
+    const std::string path = tmp.Path("Vokra.ini");
     ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
@@ -111,8 +110,6 @@ TEST(ReadWholeFilePipe, APipeIsRefusedWithoutWaitingForAWriter) {
     } else {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    std::error_code ec;
-    std::filesystem::remove_all(tmpl, ec);
 }
 
 }  // namespace

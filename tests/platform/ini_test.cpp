@@ -9,35 +9,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "TestFiles.h"
 #include "platform/FileUtil.h"
 #include "platform/IniFile.h"
 
 namespace {
 
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteText(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
 class IniFileTest : public testing::Test {
 protected:
-    void SetUp() override {
-        std::string tmpl = testing::TempDir() + "vokra_ini_XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        m_strDir = tmpl + "/";
-    }
-    void TearDown() override {
-        std::error_code ec;
-        std::filesystem::remove_all(m_strDir, ec);
-    }
-    std::string m_strDir;
+    void SetUp() override { ASSERT_TRUE(m_tmp.Ok()); }
+    CTempDir m_tmp{"vokra_ini"};
+    const std::string m_strDir = m_tmp.Dir();
 };
 
 CIniFile FromText(const std::string& text) {
@@ -267,7 +249,7 @@ TEST_F(IniFileTest, LoadTellsMissingUnreadableAndLoadedApart) {
     CIniFile ini;
     EXPECT_EQ(ini.Load(m_strDir + "none.ini"), CIniFile::INI_MISSING);
     EXPECT_EQ(ini.Load(m_strDir), CIniFile::INI_UNREADABLE);  // a folder
-    WriteText(m_strDir + "a.ini", "[S]\nK=1\n");
+    WriteFileBytes(m_strDir + "a.ini", "[S]\nK=1\n");
     EXPECT_EQ(ini.Load(m_strDir + "a.ini"), CIniFile::INI_LOADED);
     EXPECT_TRUE(ini.HasSection("S"));
     EXPECT_EQ(ini.Load(m_strDir + "none.ini"), CIniFile::INI_MISSING);
@@ -276,13 +258,13 @@ TEST_F(IniFileTest, LoadTellsMissingUnreadableAndLoadedApart) {
 
 TEST_F(IniFileTest, SaveReplacesTheFileAndKeepsItsPermissions) {
     const std::string path = m_strDir + "Vokra.ini";
-    WriteText(path, "[Settings]\nA=1\n");
+    WriteFileBytes(path, "[Settings]\nA=1\n");
     ASSERT_EQ(chmod(path.c_str(), 0600), 0);
     CIniFile ini;
     ASSERT_EQ(ini.Load(path), CIniFile::INI_LOADED);
     ini.SetInt("Settings", "A", 2);
     ASSERT_TRUE(ini.Save(path));
-    EXPECT_EQ(ReadText(path), "[Settings]\nA=2\n");
+    EXPECT_EQ(ReadFileBytes(path), "[Settings]\nA=2\n");
     struct stat st {};
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -292,7 +274,7 @@ TEST_F(IniFileTest, SaveReplacesTheFileAndKeepsItsPermissions) {
 TEST_F(IniFileTest, AFailedSaveLeavesTheOldFileWhole) {
     const std::string path = m_strDir + "Vokra.ini";
     const std::string old = "[Settings]\nA=1\n; the user's notes\n";
-    WriteText(path, old);
+    WriteFileBytes(path, old);
     CIniFile ini;
     ini.SetText(old);
     ini.SetString("Settings", "Big", std::string(200, 'x'));
@@ -310,7 +292,7 @@ TEST_F(IniFileTest, AFailedSaveLeavesTheOldFileWhole) {
         _exit(!ok && err == EFBIG ? 0 : 1);
     };
     EXPECT_EXIT(saveOnFullDisk(), testing::ExitedWithCode(0), "");
-    EXPECT_EQ(ReadText(path), old);
+    EXPECT_EQ(ReadFileBytes(path), old);
     EXPECT_FALSE(std::filesystem::exists(path + ".tmp"));
 
     // The temporary file cannot be made (its name is taken by a folder).
@@ -318,7 +300,7 @@ TEST_F(IniFileTest, AFailedSaveLeavesTheOldFileWhole) {
     int err = 0;
     EXPECT_FALSE(ini.Save(path, &err));
     EXPECT_NE(err, 0);
-    EXPECT_EQ(ReadText(path), old);
+    EXPECT_EQ(ReadFileBytes(path), old);
 
     EXPECT_FALSE(ini.Save(m_strDir + "no/such/folder/Vokra.ini"));
 }
