@@ -19,7 +19,9 @@ IClock& Clock() {
     return p ? *p : SystemClock();
 }
 
-void SetClock(IClock* clock) { g_pClock.store(clock, std::memory_order_release); }
+void SetClock(IClock* clock) {
+    g_pClock.store(clock, std::memory_order_release);
+}
 
 void IClock::Sleep(uint32_t ms) {
     std::mutex m;

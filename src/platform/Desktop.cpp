@@ -18,7 +18,9 @@ IDesktop& Desktop() {
     return p ? *p : LocalDesktop();
 }
 
-void SetDesktop(IDesktop* desktop) { g_pDesktop.store(desktop, std::memory_order_release); }
+void SetDesktop(IDesktop* desktop) {
+    g_pDesktop.store(desktop, std::memory_order_release);
+}
 
 HWND CLocalDesktop::FindWindow(const std::string& title) {
     return FindWindowByTitle(title);
