@@ -8,6 +8,12 @@ function(vokra_layer)
   set(root "${CMAKE_BINARY_DIR}/include/${L_NAME}")
   file(MAKE_DIRECTORY "${root}")
   foreach(d IN LISTS L_DIRS L_ALLOW)
+    # A nested folder (platform/audio) is reached through its parent's link already; linking it
+    # again would write the link into the source tree itself.
+    string(REGEX REPLACE "/[^/]*$" "" top "${d}")
+    if(NOT top STREQUAL d AND IS_SYMLINK "${root}/${top}")
+      continue()
+    endif()
     if(NOT EXISTS "${root}/${d}")
       get_filename_component(parent "${root}/${d}" DIRECTORY)
       file(MAKE_DIRECTORY "${parent}")
