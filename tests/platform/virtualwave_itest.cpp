@@ -177,6 +177,22 @@ TEST_F(VirtualWaveTest, PlaybackReturnsBuffersInOrderAtThePlayingSpeed) {
     EXPECT_EQ(m_wave.Queue(h, &bufs[0]->hdr), MMSYSERR_INVALHANDLE);
 }
 
+TEST_F(VirtualWaveTest, ALeapOfTheClockPlaysAndRecordsEverythingDue) {
+    const HWAVE hPlay = Open(EWaveKind::Out, 1, kMono16_8k);
+    const HWAVE hRec = Open(EWaveKind::In, 1, kMono16_8k);
+    auto play = MakeBufs(3, 16000);  // 1 s each
+    auto rec = MakeBufs(4, 16000);
+    QueueAll(hPlay, play);
+    QueueAll(hRec, rec);
+    ASSERT_EQ(m_wave.Start(hRec), MMSYSERR_NOERROR);
+    m_clock.Advance(3500);  // one pass, as a test pumping from timer to timer makes
+    m_wave.WaitProcessed();
+    EXPECT_EQ(m_rec.Of(MM_WOM_DONE).size(), 3u);
+    EXPECT_GE(m_rec.Of(MM_WIM_DATA).size(), 3u);
+    CloseAll(hPlay, play);
+    CloseAll(hRec, rec);
+}
+
 TEST_F(VirtualWaveTest, RecordingFillsInOrderAndStopAndResetReturnWhatIsHeld) {
     const HWAVE h = Open(EWaveKind::In, 0, kMono8_8k);
     auto bufs = MakeBufs(3, 800);  // 100 ms

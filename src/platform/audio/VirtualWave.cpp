@@ -10,9 +10,11 @@
 
 namespace {
 constexpr size_t kChannels = 2;  // the cable's float stereo
-// Longer gaps between two passes mean the clock jumped (a test swapped clocks): start afresh
-// rather than make up for them.
-constexpr uint64_t kMaxCatchUpMs = 1000;
+// A test's manual clock may leap: a pass makes up for at most this much, in steps of kStepMs so
+// that no pass needs more memory than one second of sound. Longer gaps mean the clock itself
+// changed (a test swapped clocks): the paces start afresh instead.
+constexpr uint64_t kMaxCatchUpMs = 120000;
+constexpr uint64_t kStepMs = 1000;
 // A player's share of a cable is mixed once this much of it is waiting (100 ms): the resampler
 // gives its output in bursts of up to 80 ms, and the two paces round differently, so a pass may
 // bring less than the cable takes.
@@ -397,6 +399,7 @@ void CVirtualWaveBackend::ThreadMain() {
         if (m_streams.empty()) {
             // Nothing to pace: wait without the process clock, which a test may replace now.
             m_bThreadIdle = true;
+            m_bPassed = false;
             m_cvDone.notify_all();
             m_cv.wait(lk, [this] { return m_bQuit || !m_streams.empty(); });
             continue;
@@ -415,6 +418,15 @@ void CVirtualWaveBackend::ThreadMain() {
 }
 
 void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
+    if (m_bPassed && nowMs > m_uLastPassMs && nowMs - m_uLastPassMs <= kMaxCatchUpMs)
+        for (uint64_t t = m_uLastPassMs + kStepMs; t < nowMs; t += kStepMs)
+            ProcessStepLocked(t);
+    ProcessStepLocked(nowMs);
+    m_bPassed = true;
+    m_uLastPassMs = nowMs;
+}
+
+void CVirtualWaveBackend::ProcessStepLocked(uint64_t nowMs) {
     for (auto& [h, s] : m_streams)
         if (s->kind == EWaveKind::Out && !s->bDead)
             PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec), nowMs);
