@@ -492,8 +492,17 @@ bool CWaveSourceFromFileFormatMP3::DecodeFileLoop(void* block, uint32_t* length)
         }
         m_vPending.clear();
         m_uPendingPos = 0;
-        if (m_bEnd)
+        if (m_bEnd) {
+            // The resampler still holds the stream's last milliseconds; a second flush is empty.
+            if (m_nStreamRate > 0 && m_nStreamRate != static_cast<long>(kMp3OutRate)) {
+                m_vPending.resize(kMp3OutRate / 5 * 2);
+                m_vPending.resize(m_RateConvert.Flush(m_vPending.data(),
+                                                      static_cast<uint32_t>(m_vPending.size())));
+                if (!m_vPending.empty())
+                    continue;
+            }
             break;
+        }
         if (!DecodeMore()) {
             // A damaged stream ends here; what was decoded before still plays.
             m_bEnd = true;
