@@ -215,7 +215,7 @@ public:
     // Length of m_szText in bytes plus its terminating NUL; 0 when there is no text.
     int m_nLength = 0;
     std::string m_szText;
-    // Wall-clock milliseconds (32-bit wrap-around) when handed to the sender; 0 until then.
+    // Monotonic milliseconds (32-bit wrap-around) when handed to the sender; 0 until then.
     uint32_t m_dwSentMs = 0;
     int m_nType = -1;
     // Reply-matching keys: handle for GET USER, MESSAGE, OPEN IM; id and property for GET/SET
