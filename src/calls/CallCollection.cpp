@@ -11,16 +11,21 @@ CCallCollection::~CCallCollection() {
     DeleteAll();
 }
 
-void CCallCollection::Add(CCall* pCall) {
-    if (pCall == nullptr)
-        return;
-    VLOG(INFO, "CCallCollection::Add callId: %d, p=%p", pCall->m_nCallId,
-         static_cast<void*>(pCall));
-    CCall*& pEntry = m_mapCalls[pCall->m_nCallId];
-    if (pEntry != nullptr && pEntry != pCall)
-        m_vecReplaced.emplace_back(pEntry);
-    pEntry = pCall;
+CCall* CCallCollection::Add(std::unique_ptr<CCall> pCall) {
+    if (!pCall)
+        return nullptr;
+    CCall* pAdded = pCall.get();
+    VLOG(INFO, "CCallCollection::Add callId: %d, p=%p", pAdded->m_nCallId,
+         static_cast<void*>(pAdded));
+    std::unique_ptr<CCall>& pEntry = m_mapCalls[pAdded->m_nCallId];
+    if (pEntry && pEntry.get() != pAdded)
+        m_vecReplaced.push_back(std::move(pEntry));
+    else if (pEntry)
+        pCall.release();  // the same call entered twice: it is ours already
+    if (pCall)
+        pEntry = std::move(pCall);
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
+    return pAdded;
 }
 
 bool CCallCollection::Get(int callId, CCall*& pCall) const {
@@ -28,7 +33,7 @@ bool CCallCollection::Get(int callId, CCall*& pCall) const {
     auto it = m_mapCalls.find(callId);
     if (it == m_mapCalls.end())
         return false;
-    pCall = it->second;
+    pCall = it->second.get();
     return true;
 }
 
@@ -36,9 +41,10 @@ void CCallCollection::Del(int callId) {
     VLOG(INFO, "CCallCollection::Del");
     auto it = m_mapCalls.find(callId);
     if (it != m_mapCalls.end()) {
-        CCall* pCall = it->second;
+        // Out of the map before it goes: nothing may find it half gone.
+        std::unique_ptr<CCall> pCall = std::move(it->second);
         m_mapCalls.erase(it);
-        delete pCall;
+        pCall->Unlink();
     }
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
 }
@@ -49,10 +55,13 @@ void CCallCollection::RemoveAll() {
 }
 
 void CCallCollection::DeleteAll() {
-    // Taken out first: a call's destructor must never find itself still listed.
-    std::unordered_map<int, CCall*> mapCalls;
+    // Taken out first: no call that goes may find itself, or another one going, still listed.
+    std::unordered_map<int, std::unique_ptr<CCall>> mapCalls;
     mapCalls.swap(m_mapCalls);
+    std::vector<std::unique_ptr<CCall>> vecReplaced;
+    vecReplaced.swap(m_vecReplaced);
     for (auto& [id, pCall] : mapCalls)
-        delete pCall;
-    m_vecReplaced.clear();
+        pCall->Unlink();
+    for (auto& pCall : vecReplaced)
+        pCall->Unlink();
 }

@@ -13,7 +13,6 @@ void ResetCallsDataForTests() {
     gCallsDB.RemoveAll();
     gUsersDB.DeleteAll();
     gCurrentUser.Reset();
-    g_pCurrentCall = nullptr;
-    g_pRingingCall = nullptr;
+    CCall::ForgetAll();
     g_bNewVoiceMessage = false;
 }

@@ -316,11 +316,10 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
         // Skype's own devices are learnt before the call can be answered.
         Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_IN));
         Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_OUT));
-        pCall = new CCall();
-        pCall->init(cmd.m_nCallId, this);
-        gCallsDB.Add(pCall);
-        if (g_pRingingCall == nullptr)
-            g_pRingingCall = pCall;
+        auto pNewCall = std::make_unique<CCall>();
+        pNewCall->init(cmd.m_nCallId, this);
+        pCall = gCallsDB.Add(std::move(pNewCall));
+        pCall->BecomeRingingIfNone();
     }
     switch (cmd.m_nProperty) {
         case PROP_PARTNER_HANDLE:
@@ -348,11 +347,11 @@ void CSkypeMsgHndl::SettleEndedCall(CCall* pCall) {
         (pCall->m_pMessage == nullptr && pCall->m_nAnswerState == ANSWER_DONE)) {
         VLOG(INFO, "Deleting pCall: CallID: %d, Status: %d, ", pCall->m_nCallId,
              static_cast<int>(pCall->m_nStatus));
-        if (g_pCurrentCall == pCall)
-            g_pCurrentCall = nullptr;
+        pCall->Ended();
         gCallsDB.Del(pCall->m_nCallId);
+        return;
     }
-    g_pRingingCall = nullptr;
+    pCall->Ended();
 }
 
 void CSkypeMsgHndl::KillAll() {
@@ -362,8 +361,7 @@ void CSkypeMsgHndl::KillAll() {
     if (g_pCurrentCall != nullptr)
         g_pCurrentCall->EndAnswering(false);
     KillCallTimer(nullptr);
-    g_pCurrentCall = nullptr;
-    g_pRingingCall = nullptr;
+    CCall::ForgetAll();
     gMessagesDB.deleteAll();
     gCallsDB.RemoveAll();
     gUsersDB.Remove(gCurrentUser.m_strUserName);

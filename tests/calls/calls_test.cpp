@@ -46,9 +46,10 @@ public:
 class CallsTest : public CCallsTest {
 protected:
     CCall* NewLiveCall(int id) {
-        CCall* pCall = new CCall();
+        auto pNewCall = std::make_unique<CCall>();
+        CCall* pCall = pNewCall.get();
         pCall->init(id, &m_timer);
-        gCallsDB.Add(pCall);
+        gCallsDB.Add(std::move(pNewCall));
         return pCall;
     }
     CTimerDouble m_timer;
@@ -106,10 +107,11 @@ TEST_F(CallsTest, ADeletedCallLeavesNoPointerBehind) {
     g_pRingingCall = pCall;
     m_timer.SetCallTimer(pCall, 1000);
     gMessagesDB.init("me");
-    CMessage* pMsg = new CMessage();
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
     pMsg->m_pCall = pCall;
     pCall->m_pMessage = pMsg;
-    gMessagesDB.add(pMsg);
+    gMessagesDB.add(std::move(pNewMsg));
 
     gCallsDB.Del(5);
     EXPECT_EQ(g_pCurrentCall, nullptr);
@@ -189,8 +191,9 @@ TEST_F(CallsTest, FolderSizeLimitRefusesAtExactlyTheLimit) {
     gCurrentUser.m_nOnlineStatus = USERSTATUS_ONLINE;
     IsRcvdMsgsFolderLimited = 1;
     RcvdMsgsFolderSize = 10;
-    CMessage* pMsg = new CMessage();
-    gMessagesDB.add(pMsg);
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
+    gMessagesDB.add(std::move(pNewMsg));
     CCall call;
     call.m_nCallId = 3;
     call.m_nCallType = CallType(CALLTYPE_INCOMING_P2P);

@@ -83,12 +83,14 @@ TEST_F(UsersTest, ResetEmptiesEverything) {
 
 TEST_F(UsersTest, CollectionReplacesRemovesAndNeverDeletesTheLoggedInUser) {
     CUserCollection db;
-    CUser* pFirst = new CUser();
+    auto pNewFirst = std::make_unique<CUser>();
+    CUser* pFirst = pNewFirst.get();
     pFirst->init("carol");
-    CUser* pSecond = new CUser();
+    auto pNewSecond = std::make_unique<CUser>();
+    CUser* pSecond = pNewSecond.get();
     pSecond->init("carol");
-    db.Add(pFirst);
-    db.Add(pSecond);
+    db.Add(std::move(pNewFirst));
+    db.Add(std::move(pNewSecond));
     CUser* pGot = nullptr;
     ASSERT_TRUE(db.Get("carol", pGot));
     EXPECT_EQ(pGot, pSecond);
