@@ -12,6 +12,7 @@
 #include "WaveInbox.h"
 #include "platform/audio/PulseCables.h"
 #include "platform/audio/PulseWave.h"
+#include "platform/audio/VirtualWave.h"
 
 namespace {
 
@@ -354,6 +355,42 @@ TEST_F(PulseWaveTest, IdsStayWhenDevicesComeAndGo) {
     ASSERT_EQ(m_pBackend->Open(EWaveKind::Out, &h, out1, kMono48k, &m_inbox.Loop()),
               MMSYSERR_NOERROR);
     EXPECT_EQ(m_pBackend->Close(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(PulseWaveTest, SelectsTheBackendByNameEnvironmentOrServer) {
+    CEnvOverride outer;  // puts the caller's VOKRA_AUDIO back at the end
+    outer.Set("VOKRA_AUDIO", "");
+    struct Case {
+        const char* what;
+        const char* name;
+        const char* envAudio;  // VOKRA_AUDIO, null: unset
+        bool bServer;
+        bool bResult;
+        const char* backend;  // the backend afterwards
+    } cases[] = {
+        {"by name", "virtual", "pulse", true, true, "virtual"},
+        {"by name", "pulse", "virtual", true, true, "pulse"},
+        {"pulse without a server", "pulse", nullptr, false, false, "virtual"},
+        {"unknown name", "alsa", nullptr, true, false, "virtual"},
+        {"from the environment", "", "pulse", true, true, "pulse"},
+        {"unknown in the environment", "", "alsa", true, false, "virtual"},
+        {"default with a server", "", nullptr, true, true, "pulse"},
+        {"default without a server", "", nullptr, false, true, "virtual"},
+    };
+    const std::string server = "unix:" + m_daemon.Socket();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " '" + c.name + "'");
+        SetWaveBackend(CreateVirtualWaveBackend());
+        CEnvOverride env;
+        if (c.envAudio)
+            env.Set("VOKRA_AUDIO", c.envAudio);
+        else
+            unsetenv("VOKRA_AUDIO");
+        env.Set("PULSE_SERVER", c.bServer ? server : "unix:/nonexistent/vokra-socket");
+        EXPECT_EQ(SelectWaveBackend(c.name), c.bResult);
+        EXPECT_STREQ(WaveDevices().Name(), c.backend);
+    }
+    SetWaveBackend(nullptr);
 }
 
 TEST(PulseWaveNoServerTest, NoServerGivesNoBackendAndAReason) {
