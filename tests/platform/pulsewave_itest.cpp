@@ -152,9 +152,10 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     const HWAVE hIn2 = OpenCable(EWaveKind::In, 2);
     const HWAVE hOut = OpenCable(EWaveKind::Out, 1);
     ASSERT_TRUE(hIn1 && hIn2 && hOut);
-    // Recording: 2 s on each end, in buffers of 100 ms.
+    // Recording: up to 6 s on each end, in buffers of 100 ms.
+    constexpr size_t kRecBuffers = 60;
     std::vector<std::unique_ptr<CBuffer>> rec1, rec2;
-    for (int i = 0; i < 20; ++i) {
+    for (size_t i = 0; i < kRecBuffers; ++i) {
         rec1.push_back(std::make_unique<CBuffer>(100 * kBytesPerMs));
         rec2.push_back(std::make_unique<CBuffer>(100 * kBytesPerMs));
         Queue(hIn1, *rec1.back());
@@ -170,8 +171,15 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
         Queue(hOut, *play.back());
     }
     ASSERT_TRUE(m_inbox.WaitCount(MM_WOM_DONE, hOut, 4));
-    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, 20));
-    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn2, 20));
+    // The server has taken all of the tone and plays it within its target latency: half a
+    // second more of recorded sound holds the rest, however late this thread gets here.
+    const size_t seen = m_inbox.Of(MM_WIM_DATA, hIn1).size();
+    ASSERT_LE(seen + 5, kRecBuffers);
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, seen + 5));
+    ASSERT_EQ(m_pBackend->Reset(hIn1), MMSYSERR_NOERROR);
+    ASSERT_EQ(m_pBackend->Reset(hIn2), MMSYSERR_NOERROR);
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, kRecBuffers));
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn2, kRecBuffers));
 
     const auto done = m_inbox.Of(MM_WOM_DONE, hOut);
     ASSERT_EQ(done.size(), 4u);
@@ -182,33 +190,39 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     std::vector<int16_t> got1, got2;
     const auto data1 = m_inbox.Of(MM_WIM_DATA, hIn1);
     const auto data2 = m_inbox.Of(MM_WIM_DATA, hIn2);
-    for (size_t i = 0; i < 20; ++i) {
+    for (size_t i = 0; i < kRecBuffers; ++i) {
         ASSERT_EQ(data1[i].pHdr, &rec1[i]->hdr);
         ASSERT_EQ(data2[i].pHdr, &rec2[i]->hdr);
-        EXPECT_EQ(data1[i].uBytes, 100 * kBytesPerMs);
         const auto s1 = rec1[i]->Samples(data1[i].uBytes);
         const auto s2 = rec2[i]->Samples(data2[i].uBytes);
         got1.insert(got1.end(), s1.begin(), s1.end());
         got2.insert(got2.end(), s2.begin(), s2.end());
     }
-    // Judged per 100 ms: the server resamples, so the tone's pitch may be off by a fraction of
-    // a hertz, which a single long window would punish.
-    int toneWindows = 0;
-    for (size_t i = 0; i + 4800 <= got1.size(); i += 4800) {
-        const std::vector<int16_t> w(got1.begin() + i, got1.begin() + i + 4800);
-        double energy = 0;
+    // All of the tone's energy arrived (12000² / 2 per sample for one second) ...
+    double energy1 = 0;
+    for (int16_t x : got1)
+        energy1 += double(x) * x;
+    const double toneEnergy = 48000 * 12000.0 * 12000.0 / 2;
+    EXPECT_GT(energy1, 0.9 * toneEnergy);
+    EXPECT_LT(energy1, 1.1 * toneEnergy);
+    // ... at its pitch, judged in 10 ms windows: a machine too busy to feed the server in time
+    // leaves a gap, and a gap breaks the tone's phase in the one window that holds it.
+    int loud = 0, pure = 0;
+    for (size_t i = 0; i + 480 <= got1.size(); i += 480) {
+        const std::vector<int16_t> w(got1.begin() + i, got1.begin() + i + 480);
+        double e = 0;
         for (int16_t x : w)
-            energy += double(x) * x;
-        const double rms = std::sqrt(energy / w.size());
-        if (rms < 8000)
-            continue;  // silence before or after, or a window the tone fills only partly
-        EXPECT_GT(ToneShare(w, 1000), 0.9) << "window " << i / 4800;
-        ++toneWindows;
+            e += double(x) * x;
+        if (std::sqrt(e / w.size()) < 8000)
+            continue;  // silence, or a window the tone fills only partly
+        ++loud;
+        pure += ToneShare(w, 1000) > 0.9;
     }
-    EXPECT_GE(toneWindows, 9);  // the whole second (a window at each end may be partial)
+    EXPECT_GE(loud, 80);
+    EXPECT_GE(pure, loud * 9 / 10);
     int peak2 = 0;
-    for (int16_t s : got2)
-        peak2 = std::max(peak2, std::abs(int{s}));
+    for (int16_t x : got2)
+        peak2 = std::max(peak2, std::abs(int{x}));
     EXPECT_LE(peak2, 1) << "cable 2 carried sound";
 
     for (HWAVE h : {hIn1, hIn2, hOut})
