@@ -163,12 +163,19 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     }
     ASSERT_EQ(m_pBackend->Start(hIn1), MMSYSERR_NOERROR);
     ASSERT_EQ(m_pBackend->Start(hIn2), MMSYSERR_NOERROR);
-    // Playback: 1 s of 1 kHz in four buffers.
-    std::vector<std::unique_ptr<CBuffer>> play;
+    // Playback: 1 s of 1 kHz in four buffers cut inside samples, each queued once the one
+    // before has come back: the server takes whole frames only, so the half sample left over
+    // must wait for the next buffer.
     size_t phase = 0;
-    for (int i = 0; i < 4; ++i) {
-        play.push_back(Tone(250, 1000, phase));
+    const auto tone = Tone(1000, 1000, phase);
+    std::vector<std::unique_ptr<CBuffer>> play;
+    const size_t cuts[] = {0, 24001, 48000, 72001, tone->data.size()};
+    for (size_t i = 0; i < 4; ++i) {
+        play.push_back(std::make_unique<CBuffer>(cuts[i + 1] - cuts[i]));
+        std::memcpy(play.back()->data.data(), tone->data.data() + cuts[i],
+                    play.back()->data.size());
         Queue(hOut, *play.back());
+        ASSERT_TRUE(m_inbox.WaitCount(MM_WOM_DONE, hOut, i + 1));
     }
     ASSERT_TRUE(m_inbox.WaitCount(MM_WOM_DONE, hOut, 4));
     // The server has taken all of the tone and plays it within its target latency: half a
