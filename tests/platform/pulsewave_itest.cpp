@@ -12,6 +12,13 @@
 #include "WaveInbox.h"
 #include "platform/audio/PulseCables.h"
 #include "platform/audio/PulseWave.h"
+#include "platform/audio/VirtualWave.h"
+
+// libpulse is not built for ThreadSanitizer: its memory pools hand blocks from one thread to
+// another with atomics the sanitizer cannot see, so it reports races inside the library alone.
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libpulsecommon-*.so\nrace:libpulse.so*\n";
+}
 
 namespace {
 
@@ -145,9 +152,10 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     const HWAVE hIn2 = OpenCable(EWaveKind::In, 2);
     const HWAVE hOut = OpenCable(EWaveKind::Out, 1);
     ASSERT_TRUE(hIn1 && hIn2 && hOut);
-    // Recording: 2 s on each end, in buffers of 100 ms.
+    // Recording: up to 6 s on each end, in buffers of 100 ms.
+    constexpr size_t kRecBuffers = 60;
     std::vector<std::unique_ptr<CBuffer>> rec1, rec2;
-    for (int i = 0; i < 20; ++i) {
+    for (size_t i = 0; i < kRecBuffers; ++i) {
         rec1.push_back(std::make_unique<CBuffer>(100 * kBytesPerMs));
         rec2.push_back(std::make_unique<CBuffer>(100 * kBytesPerMs));
         Queue(hIn1, *rec1.back());
@@ -155,16 +163,30 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     }
     ASSERT_EQ(m_pBackend->Start(hIn1), MMSYSERR_NOERROR);
     ASSERT_EQ(m_pBackend->Start(hIn2), MMSYSERR_NOERROR);
-    // Playback: 1 s of 1 kHz in four buffers.
-    std::vector<std::unique_ptr<CBuffer>> play;
+    // Playback: 1 s of 1 kHz in four buffers cut inside samples, each queued once the one
+    // before has come back: the server takes whole frames only, so the half sample left over
+    // must wait for the next buffer.
     size_t phase = 0;
-    for (int i = 0; i < 4; ++i) {
-        play.push_back(Tone(250, 1000, phase));
+    const auto tone = Tone(1000, 1000, phase);
+    std::vector<std::unique_ptr<CBuffer>> play;
+    const size_t cuts[] = {0, 24001, 48000, 72001, tone->data.size()};
+    for (size_t i = 0; i < 4; ++i) {
+        play.push_back(std::make_unique<CBuffer>(cuts[i + 1] - cuts[i]));
+        std::memcpy(play.back()->data.data(), tone->data.data() + cuts[i],
+                    play.back()->data.size());
         Queue(hOut, *play.back());
+        ASSERT_TRUE(m_inbox.WaitCount(MM_WOM_DONE, hOut, i + 1));
     }
     ASSERT_TRUE(m_inbox.WaitCount(MM_WOM_DONE, hOut, 4));
-    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, 20));
-    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn2, 20));
+    // The server has taken all of the tone and plays it within its target latency: half a
+    // second more of recorded sound holds the rest, however late this thread gets here.
+    const size_t seen = m_inbox.Of(MM_WIM_DATA, hIn1).size();
+    ASSERT_LE(seen + 5, kRecBuffers);
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, seen + 5));
+    ASSERT_EQ(m_pBackend->Reset(hIn1), MMSYSERR_NOERROR);
+    ASSERT_EQ(m_pBackend->Reset(hIn2), MMSYSERR_NOERROR);
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn1, kRecBuffers));
+    ASSERT_TRUE(m_inbox.WaitCount(MM_WIM_DATA, hIn2, kRecBuffers));
 
     const auto done = m_inbox.Of(MM_WOM_DONE, hOut);
     ASSERT_EQ(done.size(), 4u);
@@ -175,33 +197,39 @@ TEST_F(PulseWaveTest, ToneIntoCableOneArrivesAtItsRecordingEndOnly) {
     std::vector<int16_t> got1, got2;
     const auto data1 = m_inbox.Of(MM_WIM_DATA, hIn1);
     const auto data2 = m_inbox.Of(MM_WIM_DATA, hIn2);
-    for (size_t i = 0; i < 20; ++i) {
+    for (size_t i = 0; i < kRecBuffers; ++i) {
         ASSERT_EQ(data1[i].pHdr, &rec1[i]->hdr);
         ASSERT_EQ(data2[i].pHdr, &rec2[i]->hdr);
-        EXPECT_EQ(data1[i].uBytes, 100 * kBytesPerMs);
         const auto s1 = rec1[i]->Samples(data1[i].uBytes);
         const auto s2 = rec2[i]->Samples(data2[i].uBytes);
         got1.insert(got1.end(), s1.begin(), s1.end());
         got2.insert(got2.end(), s2.begin(), s2.end());
     }
-    // Judged per 100 ms: the server resamples, so the tone's pitch may be off by a fraction of
-    // a hertz, which a single long window would punish.
-    int toneWindows = 0;
-    for (size_t i = 0; i + 4800 <= got1.size(); i += 4800) {
-        const std::vector<int16_t> w(got1.begin() + i, got1.begin() + i + 4800);
-        double energy = 0;
+    // All of the tone's energy arrived (12000² / 2 per sample for one second) ...
+    double energy1 = 0;
+    for (int16_t x : got1)
+        energy1 += double(x) * x;
+    const double toneEnergy = 48000 * 12000.0 * 12000.0 / 2;
+    EXPECT_GT(energy1, 0.9 * toneEnergy);
+    EXPECT_LT(energy1, 1.1 * toneEnergy);
+    // ... at its pitch, judged in 10 ms windows: a machine too busy to feed the server in time
+    // leaves a gap, and a gap breaks the tone's phase in the one window that holds it.
+    int loud = 0, pure = 0;
+    for (size_t i = 0; i + 480 <= got1.size(); i += 480) {
+        const std::vector<int16_t> w(got1.begin() + i, got1.begin() + i + 480);
+        double e = 0;
         for (int16_t x : w)
-            energy += double(x) * x;
-        const double rms = std::sqrt(energy / w.size());
-        if (rms < 8000)
-            continue;  // silence before or after, or a window the tone fills only partly
-        EXPECT_GT(ToneShare(w, 1000), 0.9) << "window " << i / 4800;
-        ++toneWindows;
+            e += double(x) * x;
+        if (std::sqrt(e / w.size()) < 8000)
+            continue;  // silence, or a window the tone fills only partly
+        ++loud;
+        pure += ToneShare(w, 1000) > 0.9;
     }
-    EXPECT_GE(toneWindows, 9);  // the whole second (a window at each end may be partial)
+    EXPECT_GE(loud, 80);
+    EXPECT_GE(pure, loud * 9 / 10);
     int peak2 = 0;
-    for (int16_t s : got2)
-        peak2 = std::max(peak2, std::abs(int{s}));
+    for (int16_t x : got2)
+        peak2 = std::max(peak2, std::abs(int{x}));
     EXPECT_LE(peak2, 1) << "cable 2 carried sound";
 
     for (HWAVE h : {hIn1, hIn2, hOut})
@@ -354,6 +382,42 @@ TEST_F(PulseWaveTest, IdsStayWhenDevicesComeAndGo) {
     ASSERT_EQ(m_pBackend->Open(EWaveKind::Out, &h, out1, kMono48k, &m_inbox.Loop()),
               MMSYSERR_NOERROR);
     EXPECT_EQ(m_pBackend->Close(h), MMSYSERR_NOERROR);
+}
+
+TEST_F(PulseWaveTest, SelectsTheBackendByNameEnvironmentOrServer) {
+    CEnvOverride outer;  // puts the caller's VOKRA_AUDIO back at the end
+    outer.Set("VOKRA_AUDIO", "");
+    struct Case {
+        const char* what;
+        const char* name;
+        const char* envAudio;  // VOKRA_AUDIO, null: unset
+        bool bServer;
+        bool bResult;
+        const char* backend;  // the backend afterwards
+    } cases[] = {
+        {"by name", "virtual", "pulse", true, true, "virtual"},
+        {"by name", "pulse", "virtual", true, true, "pulse"},
+        {"pulse without a server", "pulse", nullptr, false, false, "virtual"},
+        {"unknown name", "alsa", nullptr, true, false, "virtual"},
+        {"from the environment", "", "pulse", true, true, "pulse"},
+        {"unknown in the environment", "", "alsa", true, false, "virtual"},
+        {"default with a server", "", nullptr, true, true, "pulse"},
+        {"default without a server", "", nullptr, false, true, "virtual"},
+    };
+    const std::string server = "unix:" + m_daemon.Socket();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.what) + " '" + c.name + "'");
+        SetWaveBackend(CreateVirtualWaveBackend());
+        CEnvOverride env;
+        if (c.envAudio)
+            env.Set("VOKRA_AUDIO", c.envAudio);
+        else
+            unsetenv("VOKRA_AUDIO");
+        env.Set("PULSE_SERVER", c.bServer ? server : "unix:/nonexistent/vokra-socket");
+        EXPECT_EQ(SelectWaveBackend(c.name), c.bResult);
+        EXPECT_STREQ(WaveDevices().Name(), c.backend);
+    }
+    SetWaveBackend(nullptr);
 }
 
 TEST(PulseWaveNoServerTest, NoServerGivesNoBackendAndAReason) {
