@@ -297,8 +297,7 @@ bool WholeLink(int nMessages, int nCallers) {
         return false;
     }
     std::printf("  start -> messages loaded: %.0f ms; a call ringing then: %s\n",
-                MsBetween(t0, tLoaded),
-                bEarly ? "answered" : "never answered (the user's online status unknown)");
+                MsBetween(t0, tLoaded), bEarly ? "answered" : "not answered");
     std::printf("  start -> the user's online status known: %.0f ms\n", MsBetween(t0, tStatus));
     const double ms = MsBetween(t0, tStatus) + MsBetween(tEarly, tAnswered);
     const bool ok = bAnswered && ms < kMaxStartMs;
