@@ -352,6 +352,11 @@ std::string CVokraWndCore::HelpPageUrl() {
 // The sheet
 
 void CVokraWndCore::ShowPropSheet(int page) {
+    if (page < -1 || page > SHEET_PAGE_DEBUG) {
+        // The number may come from another process (a second start of the program).
+        VLOG(WARNING, "CVokraWndCore::ShowPropSheet: no sheet page %d", page);
+        return;
+    }
     if (m_bSheetOpen) {
         if (m_pShell != nullptr)
             m_pShell->ActivateSheet(page);

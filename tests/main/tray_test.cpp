@@ -554,8 +554,10 @@ TEST(FileUrl, EncodesEverythingButPlainPathCharacters) {
 
 TEST_F(TrayTest, OneSheetAtATimeCaptionedWithTheUser) {
     m_shell.Take();
+    PostToMainWnd(WM_SHOW_SHEET, 7, 0);                 // no such page
     PostToMainWnd(WM_SHOW_SHEET, SHEET_PAGE_ABOUT, 0);  // a second start of the program
     PostToMainWnd(WM_SHOW_SHEET, SHEET_PAGE_MESSAGES, 0);
+    PostToMainWnd(WM_SHOW_SHEET, static_cast<WPARAM>(-5), 0);
     Run(0);
     EXPECT_EQ(m_shell.Take(), (std::vector<std::string>{"open 'Vokra - me' 2", "activate 0"}));
     EXPECT_TRUE(m_core.IsSheetOpen());
