@@ -124,6 +124,7 @@ const CBuiltInText g_BuiltInTexts[] = {
     {IDS_ERR_NO_AUDIO_CABLES,
      "Could not detect installation of 'Vokra Audio Cables' audio device. \nPlease reinstall "
      "Vokra."},
+    {IDS_ERR_HELP_PAGE, "The help page could not be opened:\n%s"},
 };
 
 }  // namespace

@@ -129,6 +129,7 @@ enum : UINT {
     IDS_ERR_STARTUP_SHORTCUT = 600,
     IDS_ERR_CREATE_WINDOW = 601,
     IDS_ERR_NO_AUDIO_CABLES = 602,
+    IDS_ERR_HELP_PAGE = 603,  // %s the help page's path
 };
 
 struct CBuiltInText {
