@@ -1,5 +1,6 @@
 #include "calls/SkypeMsgHndl.h"
 
+#include <cassert>
 #include <climits>
 #include <cstdlib>
 
@@ -63,6 +64,9 @@ CSkypeMsgHndl::~CSkypeMsgHndl() {
 }
 
 bool CSkypeMsgHndl::Start(HWND hTimerWnd, CMsgLoop* pTransportLoop) {
+    // The transport's window is made on that loop, so on its owner thread.
+    m_pTransportLoop = pTransportLoop != nullptr ? pTransportLoop : CMsgLoop::Current();
+    assert(m_pTransportLoop == nullptr || m_pTransportLoop->IsOwnerThread());
     SetTimerWnd(hTimerWnd);
     if (!m_pSTL)
         m_pSTL = std::make_unique<CSTL>();
@@ -76,6 +80,9 @@ bool CSkypeMsgHndl::Start(HWND hTimerWnd, CMsgLoop* pTransportLoop) {
 }
 
 void CSkypeMsgHndl::Stop() {
+    // The transport's window goes on its owner thread (or once that loop has ended).
+    assert(m_pTransportLoop == nullptr || m_pTransportLoop->IsOwnerThread() ||
+           m_pTransportLoop->IsClosed());
     if (m_pSTL)
         m_pSTL->End();
 }
@@ -109,6 +116,7 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 }
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
+    assert(Loop().IsOwnerThread());
     // The batch is declared first so that it ends last: commands leave after the lock is free.
     CSkypeCmdBatch batch;
     CCallsDataLock lock;
@@ -355,6 +363,7 @@ void CSkypeMsgHndl::SettleEndedCall(CCall* pCall) {
 }
 
 void CSkypeMsgHndl::KillAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "Kill all associated with the current username");
     // A call being answered ends first: its recording is filed under its final name and Skype
     // gets its own devices back before the call records go.
@@ -371,6 +380,7 @@ void CSkypeMsgHndl::KillAll() {
 }
 
 bool CSkypeMsgHndl::SetCallTimer(CCall* pCall, int ms) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (m_pTimerCall != nullptr)
         return false;
     // A delay of nothing (or less) would fire at once as if the time had passed.
@@ -391,6 +401,7 @@ bool CSkypeMsgHndl::SetCallTimer(CCall* pCall, int ms) {
 }
 
 bool CSkypeMsgHndl::KillCallTimer(CCall* pCall) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     KillTimer(m_hTimerWnd.load(), MAIN_WND_TIMER_CALL);
     const bool bWasHolder = pCall != nullptr && m_pTimerCall == pCall;
     m_pTimerCall = nullptr;

@@ -43,7 +43,7 @@ public:
 
 }  // namespace
 
-class CallsTest : public CCallsTest {
+class CallsTest : public CCallsLockedTest {
 protected:
     CCall* NewLiveCall(int id) {
         auto pNewCall = std::make_unique<CCall>();

@@ -7,7 +7,7 @@
 
 using namespace callstest;
 
-class UsersTest : public CCallsTest {};
+class UsersTest : public CCallsLockedTest {};
 
 TEST_F(UsersTest, InitAsksForFourPropertiesAndKnowsTelephoneNumbers) {
     struct {
