@@ -6,6 +6,7 @@
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
+#include "app/StringTable.h"
 #include "app/WindowMessages.h"
 #include "calls/CallCollection.h"
 #include "calls/CallsLock.h"
@@ -17,13 +18,6 @@
 #include "skype/SkypeApi.h"
 
 namespace {
-
-// Balloon texts (string table ids) and their display times.
-constexpr WPARAM kTextSkypeNotFound = 14;
-constexpr WPARAM kTextConnectionRefused = 15;
-constexpr WPARAM kTextConnected = 16;
-
-constexpr int kSkypeErrorCallGone = 24;
 
 int ReadDecimal(const std::string& s) {
     const long n = std::strtol(s.c_str(), nullptr, 10);
@@ -156,14 +150,14 @@ void CSkypeMsgHndl::OnConnectionStageChangeNotify(int state) {
             VLOG(INFO, "!!! Connection refused");
             if (g_pSTL != nullptr)
                 g_pSTL->Disconnect();
-            PostToMainWnd(WM_SHOW_BALLOON, kTextConnectionRefused, -1);
+            PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTION_REFUSED, -1);
             m_bFailureShown = true;
             break;
         case STL_API_NOT_AVAILABLE:
             VLOG(INFO, "!!! Skype API not available");
             if (g_pSTL != nullptr)
                 g_pSTL->Disconnect();
-            PostToMainWnd(WM_SHOW_BALLOON, kTextSkypeNotFound, -1);
+            PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_API_NOT_FOUND, -1);
             m_bFailureShown = true;
             break;
         case STL_API_AVAILABLE:
@@ -182,7 +176,7 @@ void CSkypeMsgHndl::OnConnectionStageChangeNotify(int state) {
                 Queue(DeviceToSkypeCmd(D2S_GET_CURRENTUSERHANDLE));
             }
             if (m_bFailureShown)
-                PostToMainWnd(WM_SHOW_BALLOON, kTextConnected, 10);
+                PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTED, 10);
             break;
         default:
             VLOG(INFO, "!!! check it out (%d)", state);
@@ -228,7 +222,8 @@ void CSkypeMsgHndl::OnSkypeCmdMsg(const SkypeToDeviceCmd& cmd) {
             break;
         case S2D_ERROR:
             // Skype no longer knows the call: the current call is over, as if it had said so.
-            if (cmd.m_nErrorCode == kSkypeErrorCallGone && g_pCurrentCall != nullptr) {
+            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL &&
+                g_pCurrentCall != nullptr) {
                 CCall* pCall = nullptr;
                 if (gCallsDB.Get(g_pCurrentCall->m_nCallId, pCall)) {
                     pCall->set(CallStatus(CALLSTATUS_FINISHED));
@@ -275,7 +270,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUsers(const SkypeToDeviceCmd& cmd) {
         const std::string strName = Trim(strList.substr(start, end - start));
         start = end + 1;
         // Telephone numbers are no Skype users to ask about.
-        if (strName.empty() || strName[0] == '+')
+        if (strName.empty() || IsPhoneNumber(strName))
             continue;
         gUsersDB.GetOrCreate(strName);
     }
