@@ -9,6 +9,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
+#include "calls/CallsLock.h"
 #include "calls/SkypeCmdQueue.h"
 #include "calls/User.h"
 #include "messages/Message.h"
@@ -291,34 +292,41 @@ void CCall::OnTimer() {
 }
 
 void CCall::EnterState(AnswerState next) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     m_nAnswerState = next;
 }
 
 void CCall::MakeCurrent() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     g_pCurrentCall = this;
 }
 
 void CCall::LeaveCurrent() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (g_pCurrentCall == this)
         g_pCurrentCall = nullptr;
 }
 
 void CCall::LeaveRinging() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (g_pRingingCall == this)
         g_pRingingCall = nullptr;
 }
 
 void CCall::BecomeRingingIfNone() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (g_pRingingCall == nullptr)
         g_pRingingCall = this;
 }
 
 void CCall::Ended() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     // Force Answer has nothing left to ring for.
     g_pRingingCall = nullptr;
 }
 
 void CCall::ForgetAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     g_pCurrentCall = nullptr;
     g_pRingingCall = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include "app/Logger.h"
 #include "app/WindowMessages.h"
+#include "calls/CallsLock.h"
 
 CCallCollection gCallsDB;
 
@@ -12,6 +13,7 @@ CCallCollection::~CCallCollection() {
 }
 
 CCall* CCallCollection::Add(std::unique_ptr<CCall> pCall) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (!pCall)
         return nullptr;
     CCall* pAdded = pCall.get();
@@ -38,6 +40,7 @@ bool CCallCollection::Get(int callId, CCall*& pCall) const {
 }
 
 void CCallCollection::Del(int callId) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CCallCollection::Del");
     auto it = m_mapCalls.find(callId);
     if (it != m_mapCalls.end()) {
@@ -50,6 +53,7 @@ void CCallCollection::Del(int callId) {
 }
 
 void CCallCollection::RemoveAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "Removing all Calls from CallCollection DB");
     DeleteAll();
 }

@@ -7,6 +7,27 @@
 
 CCriticalSection g_csCallsData;
 
+namespace {
+
+// The lock is recursive; this counts the calling thread's holds.
+thread_local int t_nCallsLockDepth = 0;
+
+}  // namespace
+
+CCallsDataLock::CCallsDataLock() {
+    g_csCallsData.Lock();
+    ++t_nCallsLockDepth;
+}
+
+CCallsDataLock::~CCallsDataLock() {
+    --t_nCallsLockDepth;
+    g_csCallsData.Unlock();
+}
+
+bool CallsDataLockHeld() {
+    return t_nCallsLockDepth > 0;
+}
+
 void ResetCallsDataForTests() {
     CCallsDataLock lock;
     gMessagesDB.deleteAll();

@@ -95,5 +95,9 @@ std::string CUser::GetNameAndHandle() const {
 }
 
 bool CUser::IsPhoneNumber() const {
-    return m_strUserName.rfind('+', 0) == 0 || m_strUserName.rfind("00", 0) == 0;
+    return ::IsPhoneNumber(m_strUserName);
+}
+
+bool IsPhoneNumber(const std::string& username) {
+    return username.starts_with('+') || username.starts_with("00");
 }

@@ -4,6 +4,7 @@
 
 #include "app/Logger.h"
 #include "app/WindowMessages.h"
+#include "calls/CallsLock.h"
 
 CUserCollection gUsersDB{CProcessWide{}};
 
@@ -44,12 +45,14 @@ void CUserCollection::Add(CUser* pUser) {
 }
 
 void CUserCollection::Enter(CUser* pUser) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CUserCollection::Add: %s", pUser->m_strUserName.c_str());
     m_mapUsers[pUser->m_strUserName] = pUser;
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
 }
 
 bool CUserCollection::Remove(const std::string& username) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CUserCollection::Remove: %s", username.c_str());
     // Only the entry goes: a user of ours stays alive for the calls that point at it.
     const bool bRemoved = m_mapUsers.erase(username) > 0;

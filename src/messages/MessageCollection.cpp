@@ -14,6 +14,7 @@
 #include "app/WindowMessages.h"
 #include "calls/Call.h"
 #include "calls/CallCollection.h"
+#include "calls/CallsLock.h"
 #include "calls/UserCollection.h"
 #include "platform/FileUtil.h"
 
@@ -76,6 +77,7 @@ std::string CMessageCollection::GetMessagesFolderPath() const {
 }
 
 bool CMessageCollection::init(const std::string& username) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::init username: %s", username.c_str());
     m_strUserName = username;
     if (username.empty()) {
@@ -120,6 +122,7 @@ void CMessageCollection::ReadSavedMessages() {
 }
 
 bool CMessageCollection::add(std::unique_ptr<CMessage> pMessage) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::add");
     if (m_strUserName.empty() || !pMessage) {
         if (pMessage)
@@ -133,6 +136,7 @@ bool CMessageCollection::add(std::unique_ptr<CMessage> pMessage) {
 }
 
 void CMessageCollection::del(CMessage* pMessage) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::del");
     auto it = std::find_if(m_Messages.begin(), m_Messages.end(),
                            [&](const std::unique_ptr<CMessage>& p) { return p.get() == pMessage; });
@@ -152,6 +156,7 @@ void CMessageCollection::del(CMessage* pMessage) {
 }
 
 void CMessageCollection::deleteAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::deleteAll - Removing all Messages from MessageCollection DB");
     DeleteMessages();
 }

@@ -267,3 +267,10 @@ bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record);
 
 // Index of word in table (comparing the letters A to Z without case), or count when absent.
 int FindKeyword(const char* const* table, int count, std::string_view word);
+
+// Skype's error numbers (the number after "ERROR") that this program acts on.
+enum SkypeErrorCode : int {
+    SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL = 24,  // a hang-up of a call that has already ended
+    SKYPE_ERROR_CANNOT_SET_DEVICE = 50,            // SET AUDIO_IN / AUDIO_OUT refused
+    SKYPE_ERROR_ACCESS_DENIED = 68,                // the link to Skype is gone: attach again
+};

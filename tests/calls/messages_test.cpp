@@ -29,7 +29,7 @@ int64_t Local(int y, int mo, int d, int h, int mi, int s) {
 
 }  // namespace
 
-class MessagesTest : public CCallsTest {
+class MessagesTest : public CCallsLockedTest {
 protected:
     // A message of user "me" from caller, as a live call leaves it: a recording in
     // lastvoicemsg.wav, then renamed.

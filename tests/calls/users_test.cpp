@@ -4,16 +4,21 @@
 #include "CallsTestSupport.h"
 #include "calls/User.h"
 #include "calls/UserCollection.h"
+#include "skype/SkypeAccessAPI.h"
 
 using namespace callstest;
 
-class UsersTest : public CCallsTest {};
+class UsersTest : public CCallsLockedTest {};
 
 TEST_F(UsersTest, InitAsksForFourPropertiesAndKnowsTelephoneNumbers) {
     struct {
         const char* name;
         int status;
-    } cases[] = {{"alice", 0}, {"+4930123", 8}, {"0049301", 8}, {"0abc", 0}, {"+", 8}};
+    } cases[] = {{"alice", USERSTATUS_UNKNOWN},
+                 {"+4930123", USERSTATUS_SKYPEOUT},
+                 {"0049301", USERSTATUS_SKYPEOUT},
+                 {"0abc", USERSTATUS_UNKNOWN},
+                 {"+", USERSTATUS_SKYPEOUT}};
     for (const auto& c : cases) {
         CUser user;
         user.m_nLastOnlineTimestamp = 77;
@@ -75,7 +80,7 @@ TEST_F(UsersTest, ResetEmptiesEverything) {
     user.Reset();
     EXPECT_EQ(user.m_strUserName, "");
     EXPECT_EQ(user.m_strFullName, "");
-    EXPECT_EQ(user.m_nOnlineStatus, 0);
+    EXPECT_EQ(user.m_nOnlineStatus, USERSTATUS_UNKNOWN);
     EXPECT_EQ(user.m_nBuddyStatus, -1);
     EXPECT_FALSE(user.m_bIsBuddy);
     EXPECT_EQ(user.m_nLastOnlineTimestamp, 0);
