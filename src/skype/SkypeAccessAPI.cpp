@@ -208,14 +208,50 @@ private:
     size_t m_nPos = 0;
 };
 
-bool IsOneOf(int n, std::initializer_list<int> set) {
-    for (int v : set)
+bool IsOneOf(EDeviceToSkypeCmd n, std::initializer_list<EDeviceToSkypeCmd> set) {
+    for (EDeviceToSkypeCmd v : set)
         if (n == v)
             return true;
     return false;
 }
 
 }  // namespace
+
+namespace {
+
+// The keyword of value e in table, for log lines.
+template <typename E, size_t N>
+const char* TableName(const char* const (&table)[N], E e) {
+    if (static_cast<int>(e) == -1)
+        return "NONE";
+    if (static_cast<int>(e) < 0 || static_cast<size_t>(e) >= N)
+        return "?";
+    return table[static_cast<size_t>(e)];
+}
+
+}  // namespace
+
+const char* SkypeToDeviceCmdName(ESkypeToDeviceCmd e) {
+    return TableName(g_aszSkypeToDeviceCmds, e);
+}
+const char* DeviceToSkypeCmdName(EDeviceToSkypeCmd e) {
+    return TableName(g_aszDeviceToSkypeCmds, e);
+}
+const char* UserStatusName(EUserStatus e) {
+    return TableName(g_aszUserStatus, e);
+}
+const char* ConnStatusName(EConnStatus e) {
+    return TableName(g_aszConnStatus, e);
+}
+const char* CallStatusName(ECallStatus e) {
+    return TableName(g_aszCallStatus, e);
+}
+const char* CallTypeName(ECallType e) {
+    return TableName(g_aszCallType, e);
+}
+const char* PropertyName(EProperty e) {
+    return TableName(g_aszProperty, e);
+}
 
 int FindKeyword(const char* const* table, int count, std::string_view word) {
     for (int i = 0; i < count; ++i)
@@ -227,7 +263,7 @@ int FindKeyword(const char* const* table, int count, std::string_view word) {
 // ---------------------------------------------------------------------------------------------
 // DeviceToSkypeCmd
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int number) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, int number) : m_nType(type) {
     if (type != D2S_PROTOCOL) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no number", type);
         return;
@@ -235,7 +271,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int number) : m_nType(type) {
     SetText(StrFormat("%s %d", g_aszDeviceToSkypeCmds[type], number));
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, int property)
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle,
+                                   EProperty property)
     : m_nType(type) {
     if (type != D2S_GET_USER || property < 0 || property >= PROP_COUNT) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no handle and property %d",
@@ -248,7 +285,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, int prop
             g_aszProperty[property]);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int id, int property, char ch) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, int id, EProperty property, char ch)
+    : m_nType(type) {
     if (!IsOneOf(type, {D2S_GET_CALL, D2S_GET_MESSAGE, D2S_SET_MESSAGE, D2S_SET_CALL}) ||
         property < 0 || property >= PROP_COUNT) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no id and property %d",
@@ -266,7 +304,7 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int id, int property, char ch) : m_
     SetText(std::move(text));
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type) : m_nType(type) {
     if (!IsOneOf(type, {D2S_SEARCH_FRIENDS, D2S_SEARCH_MISSEDCALLS, D2S_SEARCH_ACTIVECALLS,
                         D2S_SEARCH_MISSEDMESSAGES, D2S_GET_USERSTATUS, D2S_GET_CONNSTATUS,
                         D2S_GET_AUDIO_IN, D2S_GET_AUDIO_OUT, D2S_GET_CURRENTUSERHANDLE,
@@ -278,7 +316,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type) : m_nType(type) {
     SetText(g_aszDeviceToSkypeCmds[type]);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& text) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& text)
+    : m_nType(type) {
     if (!IsOneOf(type, {D2S_NAME, D2S_SEARCH_USERS, D2S_SEARCH_CALLS, D2S_SET_AUDIO_IN,
                         D2S_SET_AUDIO_OUT, D2S_CALL})) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no text", type);
@@ -287,7 +326,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& text) : m_nType(
     SetText(std::string(g_aszDeviceToSkypeCmds[type]) + ' ' + text);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, const std::string& text)
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle,
+                                   const std::string& text)
     : m_nType(type) {
     if (!IsOneOf(type, {D2S_MESSAGE, D2S_OPEN_IM})) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no handle and text", type);
@@ -343,12 +383,12 @@ void DeviceToSkypeCmd::SetText(std::string text) {
 
 SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line) {
     CWordReader reader(line);
-    m_nCmd = FindKeyword(g_aszSkypeToDeviceCmds, S2D_UNKNOWN, reader.NextWord());
+    m_nCmd = FindKeywordIn<ESkypeToDeviceCmd>(g_aszSkypeToDeviceCmds, reader.NextWord());
 
     // USER, CALL and MESSAGE name a property; one we do not know makes the line unusable.
     auto readProperty = [&]() {
         std::string_view word = reader.NextWord();
-        m_nProperty = FindKeyword(g_aszProperty, PROP_COUNT, word);
+        m_nProperty = FindKeywordIn<EProperty>(g_aszProperty, word);
         if (m_nProperty == PROP_COUNT)
             throw CSkypeParseError("unknown property '" + std::string(word) + "'");
         m_strValue = reader.Rest();
@@ -359,10 +399,10 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             m_nProtocol = ReadDecimal(reader.NextWord());
             break;
         case S2D_USERSTATUS:
-            m_nUserStatus = FindKeyword(g_aszUserStatus, USERSTATUS_COUNT, reader.Rest());
+            m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, reader.Rest());
             break;
         case S2D_CONNSTATUS:
-            m_nConnStatus = FindKeyword(g_aszConnStatus, CONNSTATUS_COUNT, reader.Rest());
+            m_nConnStatus = FindKeywordIn<EConnStatus>(g_aszConnStatus, reader.Rest());
             break;
         case S2D_CURRENTUSERHANDLE:
             m_strUserHandle = reader.Rest();
@@ -375,15 +415,15 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             m_strUserHandle = std::string(reader.NextWord());
             readProperty();
             if (m_nProperty == PROP_ONLINESTATUS)
-                m_nUserStatus = FindKeyword(g_aszUserStatus, USERSTATUS_COUNT, m_strValue);
+                m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, m_strValue);
             break;
         case S2D_CALL:
             m_nCallId = ReadDecimal(reader.NextWord());
             readProperty();
             if (m_nProperty == PROP_TYPE)
-                m_nCallType = FindKeyword(g_aszCallType, CALLTYPE_COUNT, m_strValue);
+                m_nCallType = FindKeywordIn<ECallType>(g_aszCallType, m_strValue);
             else if (m_nProperty == PROP_STATUS)
-                m_nCallStatus = FindKeyword(g_aszCallStatus, CALLSTATUS_COUNT, m_strValue);
+                m_nCallStatus = FindKeywordIn<ECallStatus>(g_aszCallStatus, m_strValue);
             break;
         case S2D_MESSAGE:
             m_nMessageId = ReadDecimal(reader.NextWord());
@@ -397,7 +437,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             } else if (EqualNoCase(what, "ADDAFRIEND")) {
                 m_nCmd = S2D_OPEN_ADDAFRIEND;
             } else {
-                m_nCmd = -1;
+                m_nCmd = S2D_NONE;
                 break;
             }
             m_strUserHandle = std::string(reader.NextWord());
@@ -420,7 +460,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
 // ---------------------------------------------------------------------------------------------
 
 bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record) {
-    const int kind = record.m_nCmd;
+    const ESkypeToDeviceCmd kind = record.m_nCmd;
     bool bMatched = false;
     switch (command.m_nType) {
         case D2S_NAME:
