@@ -1,9 +1,9 @@
 #include "skype/SkypeAccessAPI.h"
 
-#include <climits>
 #include <initializer_list>
 
 #include "app/Logger.h"
+#include "platform/StrUtil.h"
 
 const char* const g_aszSkypeToDeviceCmds[S2D_UNKNOWN] = {
     "NAME",
@@ -136,46 +136,6 @@ const char* const g_aszProperty[PROP_COUNT] = {
 };
 
 namespace {
-
-// Skype's keywords are ASCII; other bytes (UTF-8 of handles and names) compare exactly.
-char UpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool IsCSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// A decimal number the way strtol reads one: optional leading white space and sign, digits up
-// to the first non-digit, 0 without digits. Out-of-range values saturate at the int limits.
-int ReadDecimal(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && IsCSpace(s[i]))
-        ++i;
-    bool bNegative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        bNegative = s[i++] == '-';
-    long long n = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        n = n * 10 + (s[i] - '0');
-        if (n > static_cast<long long>(INT_MAX) + 1)
-            n = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (bNegative)
-        n = -n;
-    if (n > INT_MAX)
-        return INT_MAX;
-    return static_cast<int>(n);
-}
 
 // Walks a line word by word. Words are separated by single blanks; the position after the
 // last word may lie past the end of the line, and then the rest is empty.
@@ -396,7 +356,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
 
     switch (m_nCmd) {
         case S2D_PROTOCOL:
-            m_nProtocol = ReadDecimal(reader.NextWord());
+            m_nProtocol = ReadLeadingInt(reader.NextWord());
             break;
         case S2D_USERSTATUS:
             m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, reader.Rest());
@@ -418,7 +378,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
                 m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, m_strValue);
             break;
         case S2D_CALL:
-            m_nCallId = ReadDecimal(reader.NextWord());
+            m_nCallId = ReadLeadingInt(reader.NextWord());
             readProperty();
             if (m_nProperty == PROP_TYPE)
                 m_nCallType = FindKeywordIn<ECallType>(g_aszCallType, m_strValue);
@@ -426,7 +386,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
                 m_nCallStatus = FindKeywordIn<ECallStatus>(g_aszCallStatus, m_strValue);
             break;
         case S2D_MESSAGE:
-            m_nMessageId = ReadDecimal(reader.NextWord());
+            m_nMessageId = ReadLeadingInt(reader.NextWord());
             readProperty();
             break;
         case S2D_OPEN_ADDAFRIEND:  // every OPEN line finds this entry first
@@ -445,7 +405,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             break;
         }
         case S2D_ERROR:
-            m_nErrorCode = ReadDecimal(reader.NextWord());
+            m_nErrorCode = ReadLeadingInt(reader.NextWord());
             m_strErrorText = reader.Rest();
             break;
         case S2D_UNKNOWN:
