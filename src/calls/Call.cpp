@@ -63,7 +63,7 @@ void CCall::init(int callId, ICallTimer* pTimer) {
     m_pUser = nullptr;
     m_nCallType = CallType(-1);
     m_nStatus = CallStatus(-1);
-    for (int property : {PROP_PARTNER_HANDLE, PROP_TYPE, PROP_STATUS})
+    for (EProperty property : {PROP_PARTNER_HANDLE, PROP_TYPE, PROP_STATUS})
         QueueSkypeCmd(DeviceToSkypeCmd(D2S_GET_CALL, callId, property, ' '));
 }
 

@@ -33,7 +33,8 @@ void CUser::init(const std::string& username) {
         VLOG(WARNING, "CUser::init: empty user name, no properties asked for");
         return;
     }
-    for (int property : {PROP_FULLNAME, PROP_DISPLAYNAME, PROP_ONLINESTATUS, PROP_BUDDYSTATUS})
+    for (EProperty property :
+         {PROP_FULLNAME, PROP_DISPLAYNAME, PROP_ONLINESTATUS, PROP_BUDDYSTATUS})
         QueueSkypeCmd(DeviceToSkypeCmd(D2S_GET_USER, username, property));
 }
 
