@@ -211,12 +211,14 @@ TEST_F(VirtualWaveTest, RecordingFillsInOrderAndStopAndResetReturnWhatIsHeld) {
         return b == 128;
     })) << "the microphone records 8-bit silence";
 
-    // Stop gives back the buffer being filled with what it holds; the next stays queued.
+    // Stop gives back the buffer being filled with what it holds up to this moment (5 ms after
+    // the last pass); the next stays queued.
+    m_clock.Advance(5);
     ASSERT_EQ(m_wave.Stop(h), MMSYSERR_NOERROR);
     data = m_rec.Of(MM_WIM_DATA);
     ASSERT_EQ(data.size(), 2u);
     EXPECT_EQ(data[1].pHdr, &bufs[1]->hdr);
-    EXPECT_EQ(data[1].dwBytesRecorded, 400u);
+    EXPECT_EQ(data[1].dwBytesRecorded, 440u);
     Pass(200);
     EXPECT_EQ(m_rec.Of(MM_WIM_DATA).size(), 2u);
     EXPECT_EQ(m_wave.Close(h), WAVERR_STILLPLAYING);

@@ -263,6 +263,8 @@ MMRESULT CVirtualWaveBackend::Stop(HWAVE hDevice) {
         return MMSYSERR_INVALHANDLE;
     if (s->bDead)
         return MMSYSERR_NODRIVER;
+    // What was recorded up to this moment comes back, not only up to the last pass.
+    ProcessLocked(Clock().NowMs());
     s->bRecording = false;
     if (!s->queue.empty() && s->queue.front()->dwBytesRecorded > 0) {
         WAVEHDR* pHdr = s->queue.front();
@@ -279,6 +281,8 @@ MMRESULT CVirtualWaveBackend::Reset(HWAVE hDevice) {
         return MMSYSERR_INVALHANDLE;
     if (s->bDead)
         return MMSYSERR_NODRIVER;
+    if (s->kind == EWaveKind::In && s->bRecording)
+        ProcessLocked(Clock().NowMs());
     s->bRecording = false;
     ReturnAllLocked(*s);
     return MMSYSERR_NOERROR;
