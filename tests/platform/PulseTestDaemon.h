@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/inotify.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -92,16 +92,26 @@ inline bool CPulseTestDaemon::Start() {
     argv.push_back(nullptr);
 
     const std::string log = m_dir.Path("daemon.log");
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    const int rc = posix_spawnp(&m_pid, "pulseaudio", &fa, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&fa);
-    if (rc != 0) {
-        m_pid = -1;
-        m_strError = "cannot run pulseaudio (is it installed?)";
+    const int logFd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    const pid_t parent = ::getpid();
+    m_pid = ::fork();
+    if (m_pid == 0) {
+        // Only async-signal-safe calls here. The daemon dies with the test process, even one
+        // that a sanitizer or a crash ends without running destructors.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        ::dup2(nullFd, 0);
+        ::dup2(logFd, 1);
+        ::dup2(logFd, 2);
+        ::execvpe("pulseaudio", argv.data(), envp.data());
+        ::_exit(127);
+    }
+    ::close(logFd);
+    ::close(nullFd);
+    if (m_pid < 0) {
+        m_strError = "cannot start a process for pulseaudio";
         return false;
     }
     if (!WaitUntilReady()) {
@@ -129,7 +139,7 @@ inline bool CPulseTestDaemon::WaitUntilReady() {
         }
         if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
             m_pid = -1;
-            m_strError = "pulseaudio ended at start:\n" + Log();
+            m_strError = "pulseaudio ended at start (is it installed?):\n" + Log();
             break;
         }
         pollfd fds[2] = {{watch, POLLIN, 0}, {pidfd, POLLIN, 0}};

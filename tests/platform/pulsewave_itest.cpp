@@ -35,7 +35,8 @@ struct CBuffer {
     }
     std::vector<int16_t> Samples(DWORD bytes) const {
         std::vector<int16_t> s(bytes / 2);
-        std::memcpy(s.data(), data.data(), s.size() * 2);
+        if (!s.empty())
+            std::memcpy(s.data(), data.data(), s.size() * 2);
         return s;
     }
 };
