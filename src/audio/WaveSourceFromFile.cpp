@@ -12,19 +12,13 @@
 #include <mutex>
 
 #include "app/Logger.h"
+#include "platform/StrUtil.h"
 #include "platform/Sync.h"
 
 bool HasExtension(const std::string& path, const std::string& ext) {
     if (path.empty() || ext.empty() || path.size() <= ext.size())
         return false;
-    const size_t start = path.size() - ext.size();
-    for (size_t i = 0; i < ext.size(); ++i) {
-        const auto a = static_cast<unsigned char>(path[start + i]);
-        const auto b = static_cast<unsigned char>(ext[i]);
-        if (std::tolower(a) != std::tolower(b))
-            return false;
-    }
-    return true;
+    return EqualNoCase(std::string_view(path).substr(path.size() - ext.size()), ext);
 }
 
 namespace {

@@ -77,6 +77,7 @@ struct CLoopCore {
     bool bQuit = false;
     int nExitCode = 0;
     std::thread::id owner;
+    uint32_t uOwnerTid = 0;  // kernel id of the owner, the key of the thread-id registry
     bool bBound = false;
     std::function<void(UINT, WPARAM, LPARAM)> threadHandler;
     int wakeFd = -1;
@@ -158,6 +159,22 @@ std::mutex g_mRegistry;
 std::map<HWND, WndEntry> g_windows;
 HWND g_nextHwnd = 0x10000;  // above HWND_BROADCAST; never reused
 std::map<std::string, UINT> g_registeredMessages;
+
+// Thread messages by thread id: the loop each thread bound last. Weak, so a loop destroyed
+// without closing (it always closes) could never be posted to.
+std::map<uint32_t, std::weak_ptr<CLoopCore>> g_threadLoops;
+
+void RegisterThreadLoop(uint32_t tid, const std::shared_ptr<CLoopCore>& core) {
+    std::lock_guard g(g_mRegistry);
+    g_threadLoops[tid] = core;
+}
+
+void UnregisterThreadLoop(uint32_t tid, const CLoopCore* core) {
+    std::lock_guard g(g_mRegistry);
+    auto it = g_threadLoops.find(tid);
+    if (it != g_threadLoops.end() && it->second.lock().get() == core)
+        g_threadLoops.erase(it);
+}
 
 bool LookupWindow(HWND hwnd, CWindow** ppWnd, std::shared_ptr<CLoopCore>* core) {
     std::lock_guard g(g_mRegistry);
@@ -284,6 +301,7 @@ void WaitServingSends(const std::shared_ptr<CSendRequest>& req) {
 void CloseCore(const std::shared_ptr<CLoopCore>& core) {
     std::deque<MSG> posted;
     std::deque<std::shared_ptr<CSendRequest>> sent;
+    uint32_t tid = 0;
     {
         std::lock_guard g(core->m);
         if (core->bClosed)
@@ -294,9 +312,12 @@ void CloseCore(const std::shared_ptr<CLoopCore>& core) {
         core->nIncomingSends.store(0);
         core->timers.clear();
         core->threadHandler = nullptr;
+        tid = core->uOwnerTid;
         core->WakeLocked();
     }
     UnregisterWindowsOf(core.get());
+    if (tid != 0)
+        UnregisterThreadLoop(tid, core.get());
     for (auto& req : sent)
         req->Complete(false, 0);
     // `posted` frees the undelivered messages and their objects here.
@@ -332,11 +353,20 @@ void CMsgLoop::SetThreadMessageHandler(std::function<void(UINT, WPARAM, LPARAM)>
 }
 
 void CMsgLoop::Bind() {
+    const uint32_t tid = GetCurrentThreadId();
+    uint32_t previousTid = 0;
+    bool bClosed = false;
     {
         std::lock_guard g(m_core->m);
         m_core->owner = std::this_thread::get_id();
+        previousTid = std::exchange(m_core->uOwnerTid, tid);
         m_core->bBound = true;
+        bClosed = m_core->bClosed;
     }
+    if (previousTid != 0 && previousTid != tid)
+        UnregisterThreadLoop(previousTid, m_core.get());
+    if (!bClosed)
+        RegisterThreadLoop(tid, m_core);
     t_pCurrentLoop = this;
     const bool known = std::any_of(t_boundCores.begin(), t_boundCores.end(),
                                    [this](const auto& w) { return w.lock() == m_core; });
@@ -660,6 +690,23 @@ bool PostOwnedMessage(MSG&& msg) {
         return false;
     }
     return core->Post(std::move(msg));
+}
+
+bool PostThreadMessage(uint32_t threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::shared_ptr<CLoopCore> core;
+    {
+        std::lock_guard g(g_mRegistry);
+        auto it = g_threadLoops.find(threadId);
+        if (it != g_threadLoops.end())
+            core = it->second.lock();
+    }
+    if (!core)
+        return false;
+    MSG m;
+    m.message = message;
+    m.wParam = wParam;
+    m.lParam = lParam;
+    return core->Post(std::move(m));
 }
 
 bool PostMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -208,6 +208,10 @@ template <class T>
 bool PostMessage(HWND hwnd, UINT message, std::unique_ptr<T> obj, LPARAM lParam) {
     return PostOwnedMessage(MakeOwnedMsg(hwnd, message, std::move(obj), lParam));
 }
+// Posts a thread message to the loop that the thread with this id (GetCurrentThreadId) bound
+// last. False, and the message dropped, when no live loop belongs to that thread: an unknown id,
+// or a thread whose loop has been closed (a CMsgThread closes its loop as it ends).
+bool PostThreadMessage(uint32_t threadId, UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
 // Synchronous: runs the window procedure on its owner thread and returns its result; blocks the
 // caller until then, while handling messages sent to the caller's own loop. No value when the
 // window does not exist or its loop has ended (also while waiting): never a hang.
