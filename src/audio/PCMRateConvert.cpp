@@ -212,6 +212,7 @@ uint32_t CPCMRateConvert::Drain(const int16_t* in, uint32_t inFrames, bool bEnd,
         WriteSamples(out, outFrames * ch, m_To.wBitsPerSample == 8, dst);
     return static_cast<uint32_t>(outFrames) * outFrameBytes;
 }
+
 uint32_t CPCMRateConvert::StereoToMono8(const uint8_t* in, uint32_t len, uint8_t* out) {
     const uint32_t n = len / 2;
     for (uint32_t i = 0; i < n; ++i)
