@@ -177,6 +177,22 @@ TEST_F(VirtualWaveTest, PlaybackReturnsBuffersInOrderAtThePlayingSpeed) {
     EXPECT_EQ(m_wave.Queue(h, &bufs[0]->hdr), MMSYSERR_INVALHANDLE);
 }
 
+TEST_F(VirtualWaveTest, ALeapOfTheClockPlaysAndRecordsEverythingDue) {
+    const HWAVE hPlay = Open(EWaveKind::Out, 1, kMono16_8k);
+    const HWAVE hRec = Open(EWaveKind::In, 1, kMono16_8k);
+    auto play = MakeBufs(3, 16000);  // 1 s each
+    auto rec = MakeBufs(4, 16000);
+    QueueAll(hPlay, play);
+    QueueAll(hRec, rec);
+    ASSERT_EQ(m_wave.Start(hRec), MMSYSERR_NOERROR);
+    m_clock.Advance(3500);  // one pass, as a test pumping from timer to timer makes
+    m_wave.WaitProcessed();
+    EXPECT_EQ(m_rec.Of(MM_WOM_DONE).size(), 3u);
+    EXPECT_GE(m_rec.Of(MM_WIM_DATA).size(), 3u);
+    CloseAll(hPlay, play);
+    CloseAll(hRec, rec);
+}
+
 TEST_F(VirtualWaveTest, RecordingFillsInOrderAndStopAndResetReturnWhatIsHeld) {
     const HWAVE h = Open(EWaveKind::In, 0, kMono8_8k);
     auto bufs = MakeBufs(3, 800);  // 100 ms
@@ -360,6 +376,31 @@ TEST_F(VirtualWaveTest, ARemovedDeviceGivesEverythingBackAndThenFails) {
               (std::vector<std::string>{"Microphone", "Vokra Virtual Cable 1"}));
     HWAVE h = 0;
     EXPECT_EQ(m_wave.Open(EWaveKind::In, &h, 2, kMono16_8k, m_rec.Loop()), MMSYSERR_BADDEVICEID);
+}
+
+// The same backend on the real clock: a buffer comes back once its sound has had its time.
+TEST(VirtualWaveRealTimeTest, PlaysAtTheSpeedOfTheSystemClock) {
+    CVirtualWaveBackend wave;
+    CMsgLoop loop;
+    WAVEHDR* pDone = nullptr;
+    loop.SetThreadMessageHandler([&](UINT m, WPARAM, LPARAM l) {
+        if (m == MM_WOM_DONE) {
+            pDone = reinterpret_cast<WAVEHDR*>(l);
+            loop.Quit();
+        }
+    });
+    loop.Bind();
+    HWAVE h = 0;
+    ASSERT_EQ(wave.Open(EWaveKind::Out, &h, 1, kMono16_8k, &loop), MMSYSERR_NOERROR);
+    CWaveBuf buf(1600);  // 100 ms
+    ASSERT_EQ(wave.Prepare(h, &buf.hdr), MMSYSERR_NOERROR);
+    const uint64_t t0 = Clock().NowMs();
+    ASSERT_EQ(wave.Queue(h, &buf.hdr), MMSYSERR_NOERROR);
+    loop.Run();
+    EXPECT_GE(Clock().NowMs() - t0, 90u);  // never sooner than the sound lasts
+    EXPECT_EQ(pDone, &buf.hdr);
+    EXPECT_EQ(wave.Unprepare(h, &buf.hdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave.Close(h), MMSYSERR_NOERROR);
 }
 
 }  // namespace

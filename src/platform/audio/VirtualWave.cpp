@@ -10,9 +10,11 @@
 
 namespace {
 constexpr size_t kChannels = 2;  // the cable's float stereo
-// Longer gaps between two passes mean the clock jumped (a test swapped clocks): start afresh
-// rather than make up for them.
-constexpr uint64_t kMaxCatchUpMs = 1000;
+// A test's manual clock may leap: a pass makes up for at most this much, in steps of kStepMs so
+// that no pass needs more memory than one second of sound. Longer gaps mean the clock itself
+// changed (a test swapped clocks): the paces start afresh instead.
+constexpr uint64_t kMaxCatchUpMs = 120000;
+constexpr uint64_t kStepMs = 1000;
 // A player's share of a cable is mixed once this much of it is waiting (100 ms): the resampler
 // gives its output in bursts of up to 80 ms, and the two paces round differently, so a pass may
 // bring less than the cable takes.
@@ -73,6 +75,9 @@ struct CVirtualWaveBackend::CStream {
     bool bRecording = false;  // recording: started
     CPace pace;               // playback, and recording of a silent device
     uint32_t uPos = 0;        // playback: bytes of the head buffer already played
+    // Playback: when a buffer came to an empty queue; it starts playing then, not at the pass
+    // before. UINT64_MAX while playing on.
+    uint64_t uFreshSinceMs = UINT64_MAX;
     CCableResampler resampler;
     std::vector<float> vFifo;  // playback into a cable: cable frames not yet mixed
     bool bPrimed = false;
@@ -232,6 +237,8 @@ MMRESULT CVirtualWaveBackend::Queue(HWAVE hDevice, WAVEHDR* pHdr) {
     pHdr->dwFlags = (pHdr->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     if (s->kind == EWaveKind::In)
         pHdr->dwBytesRecorded = 0;
+    else if (s->queue.empty())
+        s->uFreshSinceMs = Clock().NowMs();
     s->queue.push_back(pHdr);
     return MMSYSERR_NOERROR;
 }
@@ -311,6 +318,7 @@ void CVirtualWaveBackend::CompleteLocked(CStream& s, WAVEHDR* pHdr) {
 
 void CVirtualWaveBackend::ReturnAllLocked(CStream& s) {
     s.uPos = 0;
+    s.uFreshSinceMs = UINT64_MAX;
     s.vFifo.clear();
     s.bPrimed = false;
     while (!s.queue.empty()) {
@@ -391,6 +399,7 @@ void CVirtualWaveBackend::ThreadMain() {
         if (m_streams.empty()) {
             // Nothing to pace: wait without the process clock, which a test may replace now.
             m_bThreadIdle = true;
+            m_bPassed = false;
             m_cvDone.notify_all();
             m_cv.wait(lk, [this] { return m_bQuit || !m_streams.empty(); });
             continue;
@@ -409,9 +418,18 @@ void CVirtualWaveBackend::ThreadMain() {
 }
 
 void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
+    if (m_bPassed && nowMs > m_uLastPassMs && nowMs - m_uLastPassMs <= kMaxCatchUpMs)
+        for (uint64_t t = m_uLastPassMs + kStepMs; t < nowMs; t += kStepMs)
+            ProcessStepLocked(t);
+    ProcessStepLocked(nowMs);
+    m_bPassed = true;
+    m_uLastPassMs = nowMs;
+}
+
+void CVirtualWaveBackend::ProcessStepLocked(uint64_t nowMs) {
     for (auto& [h, s] : m_streams)
         if (s->kind == EWaveKind::Out && !s->bDead)
-            PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec));
+            PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec), nowMs);
 
     for (auto& [nCable, pCable] : m_cables) {
         const size_t n = pCable->pace.Due(nowMs, kCableRate);
@@ -440,9 +458,17 @@ void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
             RecordLocked(*s, {}, s->pace.Due(nowMs, s->spec.nSamplesPerSec));
 }
 
-void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames) {
+void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs) {
     const uint32_t align = PcmBlockAlign(s.spec);
     const bool bToCable = s.Cable() != 0;
+    // Silence until the moment the first buffer came.
+    uint64_t lead = 0;
+    if (s.uFreshSinceMs != UINT64_MAX) {
+        const uint64_t since = nowMs > s.uFreshSinceMs ? nowMs - s.uFreshSinceMs : 0;
+        lead = frames - std::min<uint64_t>(frames, since * s.spec.nSamplesPerSec / 1000);
+        frames -= lead;
+        s.uFreshSinceMs = UINT64_MAX;
+    }
     s.vPcm.clear();
     while (!s.queue.empty()) {
         WAVEHDR* pHdr = s.queue.front();
@@ -462,7 +488,7 @@ void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames) {
     if (!bToCable)
         return;
     // A player is continuous: what its queue lacks it plays as silence.
-    s.vFloat.clear();
+    s.vFloat.assign(lead * kChannels, 0.0f);
     PcmToCable(s.vPcm.data(), s.vPcm.size() / align, s.spec, s.vFloat);
     s.vFloat.resize(s.vFloat.size() + frames * kChannels, 0.0f);
     s.resampler.Process(s.vFloat.data(), s.vFloat.size() / kChannels, s.vFifo);

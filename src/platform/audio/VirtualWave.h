@@ -89,7 +89,8 @@ private:
     void ReturnAllLocked(CStream& s);
     void ThreadMain();
     void ProcessLocked(uint64_t nowMs);
-    void PlayLocked(CStream& s, uint64_t frames);
+    void ProcessStepLocked(uint64_t nowMs);
+    void PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs);
     void RecordLocked(CStream& s, const std::vector<float>& cableFrames, uint64_t silentFrames);
     void FillLocked(CStream& s, const uint8_t* data, size_t len);
 
@@ -102,6 +103,8 @@ private:
     std::map<int, std::unique_ptr<CCable>> m_cables;  // cables with an open end
     HWAVE m_hNext = 0x100;
     uint64_t m_uPasses = 0;  // passes the device thread has completed
+    uint64_t m_uLastPassMs = 0;
+    bool m_bPassed = false;  // m_uLastPassMs holds the time of a pass since the last idle
     bool m_bKick = false;    // run a pass now
     bool m_bQuit = false;
     bool m_bThreadIdle = true;  // the device thread waits without the clock
