@@ -91,9 +91,10 @@ struct CSimChatMessage {
     int64_t m_nTimestamp = 0;
 };
 
-// Where the sound of calls plugs in. Called on the simulator's loop when a call starts carrying
-// sound (it goes in progress) and when it stops (hold, hang-up), with the devices the client
-// uses at that moment.
+// Where the sound of calls plugs in. Called when a call starts carrying sound (it goes in
+// progress) and when it stops (hold, hang-up, a change of device), with the devices the client
+// uses at that moment. It runs with the client's lock held, on whichever thread changed the call
+// (the client's loop for commands, the scenario's caller for scripted events): return quickly.
 class ISimCallAudio {
 public:
     virtual ~ISimCallAudio() = default;

@@ -46,9 +46,9 @@ public:
 // Hands the blocks a recording device fills to the WAV writer, which takes them from a source.
 class CDeviceSource : public CWaveSourceBase {
 public:
-    explicit CDeviceSource(const CPcmSpec& spec) {
+    explicit CDeviceSource(const CPcmSpec& pcm) {
         auto format = std::make_unique<CWaveFormat>();
-        InitPcmFormat(*format, spec.nChannels, spec.wBitsPerSample, spec.nSamplesPerSec);
+        InitPcmFormat(*format, pcm.nChannels, pcm.wBitsPerSample, pcm.nSamplesPerSec);
         SetFormat(std::move(format));
         SetBufferPeriod(kBufferMs);
         SetReady();
@@ -57,9 +57,9 @@ public:
     bool Stop() override { return true; }
 };
 
-uint32_t BufferBytes(const CPcmSpec& spec) {
-    const uint32_t block = spec.nChannels * (spec.wBitsPerSample / 8u);
-    const uint32_t frames = std::max<uint32_t>(1, spec.nSamplesPerSec * kBufferMs / 1000);
+uint32_t BufferBytes(const CPcmSpec& pcm) {
+    const uint32_t block = pcm.nChannels * (pcm.wBitsPerSample / 8u);
+    const uint32_t frames = std::max<uint32_t>(1, pcm.nSamplesPerSec * kBufferMs / 1000);
     return frames * block;
 }
 
@@ -89,7 +89,7 @@ bool ReadSimSound(const std::string& strPath, CSimSound& sound) {
     if (!file.Init(strPath))
         return false;  // logged by the reader
     const CWaveFormat* f = file.GetFormat();
-    sound.m_spec = CPcmSpec{f->nChannels, f->nSamplesPerSec, f->wBitsPerSample};
+    sound.m_pcm = CPcmSpec{f->nChannels, f->nSamplesPerSec, f->wBitsPerSample};
     CCollectSink sink;
     sink.WaveSourceAttach(&file);
     const bool bRead = file.Start(nullptr);  // streams on this thread, to the end
@@ -322,7 +322,7 @@ void CSimCallAudio::StartRecording(int nCallId, CCallSound& call, const std::str
     s->m_nCallId = nCallId;
     s->m_kind = EWaveKind::In;
     s->m_strPath = m_strFolder + StrFormat("call%d-heard-%d.wav", nCallId, call.m_nStretch);
-    s->m_pSource = std::make_unique<CDeviceSource>(kHeardSpec);
+    s->m_pSource = std::make_unique<CDeviceSource>(kHeardPcm);
     s->m_pFile = std::make_unique<CWaveSinkToFileWAV>();
     s->m_pFile->WaveSourceAttach(s->m_pSource.get());
     if (!s->m_pFile->Init(s->m_strPath, nullptr) || !s->m_pFile->Start()) {
@@ -331,7 +331,7 @@ void CSimCallAudio::StartRecording(int nCallId, CCallSound& call, const std::str
     }
     IWaveBackend& devices = WaveDevices();
     const MMRESULT r =
-        devices.Open(EWaveKind::In, &s->m_hDevice, FindDevice(EWaveKind::In, strDevice), kHeardSpec,
+        devices.Open(EWaveKind::In, &s->m_hDevice, FindDevice(EWaveKind::In, strDevice), kHeardPcm,
                      &m_pThread->Loop());
     if (r != MMSYSERR_NOERROR) {
         VLOG(WARNING, "CSimCallAudio call %d cannot open recording device \"%s\": %s", nCallId,
@@ -345,7 +345,7 @@ void CSimCallAudio::StartRecording(int nCallId, CCallSound& call, const std::str
         return;
     }
     Change(nCallId, [&](CSimCallAudioState& st) { st.m_vecHeardFiles.push_back(s->m_strPath); });
-    const uint32_t uBytes = BufferBytes(kHeardSpec);
+    const uint32_t uBytes = BufferBytes(kHeardPcm);
     s->m_vBuffers.assign(kRecordBuffers, std::vector<uint8_t>(uBytes));
     s->m_vHdrs.resize(kRecordBuffers);
     CStream& stream = *s;
@@ -390,13 +390,13 @@ void CSimCallAudio::StartPlaying(int nCallId, CCallSound& call, const std::strin
     IWaveBackend& devices = WaveDevices();
     const MMRESULT r =
         devices.Open(EWaveKind::Out, &s->m_hDevice, FindDevice(EWaveKind::Out, strDevice),
-                     s->m_pVoice->m_spec, &m_pThread->Loop());
+                     s->m_pVoice->m_pcm, &m_pThread->Loop());
     if (r != MMSYSERR_NOERROR) {
         VLOG(WARNING, "CSimCallAudio call %d cannot open playback device \"%s\": %s", nCallId,
              strDevice.c_str(), WaveErrorText(r).c_str());
         return;
     }
-    s->m_vBuffers.assign(kPlayBuffers, std::vector<uint8_t>(BufferBytes(s->m_pVoice->m_spec)));
+    s->m_vBuffers.assign(kPlayBuffers, std::vector<uint8_t>(BufferBytes(s->m_pVoice->m_pcm)));
     s->m_vHdrs.resize(kPlayBuffers);
     CStream& stream = *s;
     m_mapStreams[{EWaveKind::Out, s->m_hDevice}] = std::move(s);

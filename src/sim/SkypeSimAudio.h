@@ -25,11 +25,11 @@
 
 // A whole sound in memory, in a format a wave device takes.
 struct CSimSound {
-    CPcmSpec m_spec;
+    CPcmSpec m_pcm;
     std::vector<uint8_t> m_vData;  // interleaved frames
 
-    uint32_t BlockAlign() const { return m_spec.nChannels * (m_spec.wBitsPerSample / 8u); }
-    uint32_t BytesPerSecond() const { return m_spec.nSamplesPerSec * BlockAlign(); }
+    uint32_t BlockAlign() const { return m_pcm.nChannels * (m_pcm.wBitsPerSample / 8u); }
+    uint32_t BytesPerSecond() const { return m_pcm.nSamplesPerSec * BlockAlign(); }
 };
 
 // Reads a WAV or MP3 file with the program's own sound-file reader. False, with a WARNING log
@@ -50,11 +50,12 @@ struct CSimCallAudioState {
 class CSimCallAudio : public ISimCallAudio {
 public:
     // The format the caller's side records in: what a call client's microphone gives.
-    static constexpr CPcmSpec kHeardSpec{1, 48000, 16};
+    static constexpr CPcmSpec kHeardPcm{1, 48000, 16};
 
     // Recordings go into strFolder (created beforehand by the caller). Starts the thread.
     explicit CSimCallAudio(const std::string& strFolder);
-    // Stops the sound of every call, finishing its files, and ends the thread.
+    // Stops the sound of every call, finishing its files, and ends the thread. Unplug it from
+    // the client (SetCallAudio(nullptr)) or stop the client first.
     ~CSimCallAudio() override;
     CSimCallAudio(const CSimCallAudio&) = delete;
     CSimCallAudio& operator=(const CSimCallAudio&) = delete;

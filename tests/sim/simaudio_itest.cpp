@@ -53,24 +53,24 @@ protected:
         return m_dir.Path(name);
     }
     // A WAV file holding a tone.
-    std::string ToneFile(const std::string& name, double freq, const CPcmSpec& spec,
+    std::string ToneFile(const std::string& name, double freq, const CPcmSpec& pcm,
                          double seconds) {
-        const auto frames = static_cast<size_t>(seconds * spec.nSamplesPerSec);
+        const auto frames = static_cast<size_t>(seconds * pcm.nSamplesPerSec);
         const std::string path = m_dir.Path(name);
         audiotest::WriteFile(
-            path, audiotest::SimpleWav(spec.nChannels, spec.nSamplesPerSec, spec.wBitsPerSample,
-                                       wavetest::ToneBytes(freq, spec, frames)));
+            path, audiotest::SimpleWav(pcm.nChannels, pcm.nSamplesPerSec, pcm.wBitsPerSample,
+                                       wavetest::ToneBytes(freq, pcm, frames)));
         return path;
     }
     // The samples of a recording, after checking its format.
     static std::vector<double> Heard(const std::string& path) {
         CSimSound sound;
         EXPECT_TRUE(ReadSimSound(path, sound)) << path;
-        EXPECT_EQ(sound.m_spec, CSimCallAudio::kHeardSpec);
-        return wavetest::FirstChannel(sound.m_vData, sound.m_spec);
+        EXPECT_EQ(sound.m_pcm, CSimCallAudio::kHeardPcm);
+        return wavetest::FirstChannel(sound.m_vData, sound.m_pcm);
     }
     static double Level(const std::vector<double>& s, double freq) {
-        return wavetest::ToneLevel(s, freq, CSimCallAudio::kHeardSpec.nSamplesPerSec);
+        return wavetest::ToneLevel(s, freq, CSimCallAudio::kHeardPcm.nSamplesPerSec);
     }
 };
 

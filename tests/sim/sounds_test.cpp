@@ -33,9 +33,9 @@ TEST(SoundsTest, BeepsAndGreetingAreShortPleasantMono16BitFiles) {
         SCOPED_TRACE(c.name);
         CSimSound sound;
         ASSERT_TRUE(ReadSimSound(GetProgramFolder() + c.name, sound));
-        EXPECT_EQ(sound.m_spec.nChannels, 1);
-        EXPECT_EQ(sound.m_spec.wBitsPerSample, 16);
-        EXPECT_GE(sound.m_spec.nSamplesPerSec, 16000u);
+        EXPECT_EQ(sound.m_pcm.nChannels, 1);
+        EXPECT_EQ(sound.m_pcm.wBitsPerSample, 16);
+        EXPECT_GE(sound.m_pcm.nSamplesPerSec, 16000u);
         const double seconds = static_cast<double>(sound.m_vData.size()) / sound.BytesPerSecond();
         EXPECT_GT(seconds, c.minSeconds);
         EXPECT_LT(seconds, c.maxSeconds);
