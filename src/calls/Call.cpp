@@ -127,14 +127,16 @@ bool CCall::CallerIsBuddy() const {
 
 int CCall::GetSecondsBeforeAnswering() const {
     switch (gCurrentUser.m_nOnlineStatus) {
+        // A negative delay (hand-edited into the settings file) would refuse the timer and
+        // leave the call unanswered for good: it means "at once".
         case USERSTATUS_ONLINE:
         case USERSTATUS_SKYPEME:
-            return SecB4AnsweringOnline;
+            return std::max(0, SecB4AnsweringOnline.load());
         case USERSTATUS_AWAY:
         case USERSTATUS_NA:
         case USERSTATUS_DND:
         case USERSTATUS_INVISIBLE:
-            return SecB4AnsweringAway;
+            return std::max(0, SecB4AnsweringAway.load());
         default:
             return -1;
     }

@@ -647,3 +647,12 @@ TEST_F(HandlerTest, DeletingTheMessageOfACallStillGoingOnKeepsTheCallUntilItEnds
         Say(StrFormat("CALL %d STATUS MISSED", c.id + 1));
     }
 }
+
+TEST_F(HandlerTest, ANegativeAnswerDelayAnswersAtOnce) {
+    SecB4AnsweringOnline = -5;  // hand-edited into the settings file
+    LogIn();
+    Rings(12);
+    m_cmds.Take();
+    Wait(10);
+    EXPECT_EQ(m_cmds.Take(), AnswerCmds(12));
+}
