@@ -145,7 +145,13 @@ int CCall::GetSecondsBeforeAnswering() const {
 void CCall::OnStatusChange() {
     switch (static_cast<int>(m_nStatus)) {
         case CALLSTATUS_RINGING:
-            if (g_pCurrentCall != nullptr) {
+            if (g_pCurrentCall == this) {
+                // Answered, but Skype still says it rings (our answer has not taken, or this is
+                // the answer to a status query). Asking for its own status would only bring the
+                // same answer again, for ever; its end or its going in progress will come.
+                VLOG(INFO, "--> [CallId: %d] The current call still rings - answer state %s",
+                     m_nCallId, AnswerStateName(m_nAnswerState));
+            } else if (g_pCurrentCall != nullptr) {
                 VLOG(INFO,
                      "--> [CallId: %d] Another Call (%d) in progress. Do nothing with this one. "
                      "(g_pCurrentCall=%p)",

@@ -656,3 +656,19 @@ TEST_F(HandlerTest, ANegativeAnswerDelayAnswersAtOnce) {
     Wait(10);
     EXPECT_EQ(m_cmds.Take(), AnswerCmds(12));
 }
+
+TEST_F(HandlerTest, TheCurrentCallNeverAsksForItsOwnStatus) {
+    LogIn();
+    Rings(12);
+    Wait(5010);
+    m_cmds.Take();
+    // The answer did not take: Skype keeps saying the call rings (as its answer to a status
+    // query would, too). Asking again would only bring the same answer, for ever.
+    for (int i = 0; i < 3; ++i)
+        Say("CALL 12 STATUS RINGING");
+    EXPECT_FALSE(Contains(m_cmds.Take(), "GET CALL 12 STATUS"));
+    EXPECT_EQ(g_pCurrentCall, Call(12));
+    // Another call ringing still asks about the current one.
+    Say("CALL 13 STATUS RINGING");
+    EXPECT_TRUE(Contains(m_cmds.Take(), "GET CALL 12 STATUS"));
+}
