@@ -9,6 +9,7 @@
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
+#include "calls/CallCollection.h"
 #include "calls/CallsLock.h"
 #include "calls/SkypeCmdQueue.h"
 #include "calls/User.h"
@@ -30,6 +31,16 @@ constexpr int kRecheckMs = 300;
 
 int SecondsToMs(int64_t seconds, int64_t extraMs) {
     return static_cast<int>(std::clamp<int64_t>(seconds * 1000 + extraMs, INT_MIN, INT_MAX));
+}
+
+// The listed call with the lowest id (Skype numbers its calls in order) that pred accepts.
+template <class TPred>
+CCall* FindListedCall(TPred pred) {
+    CCall* pFound = nullptr;
+    for (const auto& [id, pCall] : gCallsDB.GetMap())
+        if (pred(*pCall) && (pFound == nullptr || id < pFound->m_nCallId))
+            pFound = pCall.get();
+    return pFound;
 }
 
 }  // namespace
@@ -114,6 +125,18 @@ bool CCall::IsFinalStatus(int status) {
         case CALLSTATUS_REFUSED:
         case CALLSTATUS_BUSY:
         case CALLSTATUS_CANCELLED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CCall::IsLiveStatus(int status) {
+    switch (status) {
+        case CALLSTATUS_INPROGRESS:
+        case CALLSTATUS_ONHOLD:
+        case CALLSTATUS_LOCALHOLD:
+        case CALLSTATUS_REMOTEHOLD:
             return true;
         default:
             return false;
@@ -311,8 +334,22 @@ void CCall::MakeCurrent() {
 
 void CCall::LeaveCurrent() {
     VOKRA_ASSERT_CALLS_LOCKED();
-    if (g_pCurrentCall == this)
-        g_pCurrentCall = nullptr;
+    if (g_pCurrentCall != this)
+        return;
+    g_pCurrentCall = nullptr;
+    // The user may still be on another call: one picked up while this one was current, or one
+    // on hold. It becomes current, so that no call is answered over it.
+    CCall* pNext = FindListedCall([this](const CCall& call) {
+        return &call != this && static_cast<int>(call.m_nStatus) == CALLSTATUS_INPROGRESS;
+    });
+    if (pNext == nullptr)
+        pNext = FindListedCall(
+            [this](const CCall& call) { return &call != this && IsLiveStatus(call.m_nStatus); });
+    if (pNext != nullptr) {
+        VLOG(INFO, "--> [CallId: %d] Call ended, call %d goes on - it becomes the current call",
+             m_nCallId, pNext->m_nCallId);
+        pNext->MakeCurrent();
+    }
 }
 
 void CCall::LeaveRinging() {

@@ -111,6 +111,8 @@ public:
 
     // UNPLACED, FAILED, FINISHED, MISSED, REFUSED, BUSY and CANCELLED: Skype is done with it.
     static bool IsFinalStatus(int status);
+    // In progress or on hold: a call the user may be talking on.
+    static bool IsLiveStatus(int status);
 
     bool m_bAnswered = false;
     int m_nCallId = -1;

@@ -672,3 +672,71 @@ TEST_F(HandlerTest, TheCurrentCallNeverAsksForItsOwnStatus) {
     Say("CALL 13 STATUS RINGING");
     EXPECT_TRUE(Contains(m_cmds.Take(), "GET CALL 12 STATUS"));
 }
+
+// Several calls at once: the user holds, picks up and hangs up calls in Skype while the machine
+// answers, records or waits. A call rings last (20); it may be answered only when the user is on
+// no call.
+TEST_F(HandlerTest, SeveralCallsAtOnceTheMachineNeverAnswersWhileTheUserIsOnACall) {
+    struct {
+        const char* what;
+        std::vector<std::string> steps;  // "answered ID", "rings ID", "wait MS" or a line
+        int current;                     // the current call once 20 has rung (0: none)
+    } cases[] = {
+        {"recording A, user picks up B, A held, A ends",
+         {"answered 12", "rings 13", "CALL 13 STATUS INPROGRESS", "CALL 12 STATUS LOCALHOLD",
+          "CALL 12 STATUS FINISHED"},
+         13},
+        {"recording A, A held, user picks up B, A ends",
+         {"answered 12", "rings 13", "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS FINISHED"},
+         13},
+        {"recording A, A held and ended, then user picks up B",
+         {"answered 12", "rings 13", "CALL 12 STATUS LOCALHOLD", "CALL 12 STATUS FINISHED",
+          "CALL 13 STATUS INPROGRESS"},
+         13},
+        {"user on A, picks up B (A held), hangs up A",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 12 STATUS FINISHED"},
+         13},
+        {"user on A, picks up B (A held), hangs up B",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS FINISHED"},
+         12},
+        {"user on A, B rings and is missed, A held",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS MISSED",
+          "CALL 12 STATUS LOCALHOLD"},
+         12},
+        {"user on A and B, hangs up both",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS FINISHED", "CALL 12 STATUS FINISHED"},
+         20},
+        {"recording A ends, B was missed meanwhile",
+         {"answered 12", "rings 13", "CALL 13 STATUS MISSED", "wait 10000",
+          "CALL 12 STATUS FINISHED"},
+         20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        for (const std::string& step : c.steps) {
+            int n = 0;
+            if (sscanf(step.c_str(), "answered %d", &n) == 1)
+                Answered(n);
+            else if (sscanf(step.c_str(), "rings %d", &n) == 1)
+                Rings(n, StrFormat("caller%d", n));
+            else if (sscanf(step.c_str(), "wait %d", &n) == 1)
+                Wait(static_cast<uint64_t>(n));
+            else
+                Say(step);
+        }
+        m_cmds.Take();
+        Rings(20, "carol");
+        Wait(60000);
+        const bool bAnswered = Contains(m_cmds.Take(), AnswerCmds(20).back());
+        EXPECT_EQ(bAnswered, c.current == 20);
+        ASSERT_NE(g_pCurrentCall, nullptr);
+        EXPECT_EQ(g_pCurrentCall->m_nCallId, c.current);
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
+}
