@@ -349,13 +349,36 @@ void CCall::LeaveCurrent() {
         VLOG(INFO, "--> [CallId: %d] Call ended, call %d goes on - it becomes the current call",
              m_nCallId, pNext->m_nCallId);
         pNext->MakeCurrent();
+        return;
     }
+    // A caller who rang meanwhile was left alone (step 1/4 waits while a call is current): now
+    // the machine takes the call up, its answer delay counted from here.
+    CCall* pRinging =
+        g_pRingingCall != nullptr && g_pRingingCall->IsWaitingToBeAnswered()
+            ? g_pRingingCall
+            : FindListedCall([](const CCall& call) { return call.IsWaitingToBeAnswered(); });
+    if (pRinging != nullptr && pRinging != this) {
+        VLOG(INFO, "--> [CallId: %d] Call ended, call %d still rings - taking it up", m_nCallId,
+             pRinging->m_nCallId);
+        if (g_pRingingCall == nullptr)
+            g_pRingingCall = pRinging;
+        pRinging->ArmAnswerTimer();
+    }
+}
+
+bool CCall::IsWaitingToBeAnswered() const {
+    return static_cast<int>(m_nStatus) == CALLSTATUS_RINGING && !m_bAnswered &&
+           (m_nAnswerState == ANSWER_IDLE || m_nAnswerState == ANSWER_TIMER_SET) &&
+           g_pCurrentCall != this;
 }
 
 void CCall::LeaveRinging() {
     VOKRA_ASSERT_CALLS_LOCKED();
-    if (g_pRingingCall == this)
-        g_pRingingCall = nullptr;
+    if (g_pRingingCall != this)
+        return;
+    // Force Answer passes on to another caller still waiting, if there is one.
+    g_pRingingCall = FindListedCall(
+        [this](const CCall& call) { return &call != this && call.IsWaitingToBeAnswered(); });
 }
 
 void CCall::BecomeRingingIfNone() {
@@ -365,9 +388,8 @@ void CCall::BecomeRingingIfNone() {
 }
 
 void CCall::Ended() {
-    VOKRA_ASSERT_CALLS_LOCKED();
-    // Force Answer has nothing left to ring for.
-    g_pRingingCall = nullptr;
+    // Only its own end: another caller may still be waiting for Force Answer.
+    LeaveRinging();
 }
 
 void CCall::ForgetAll() {

@@ -19,6 +19,8 @@ enum CallStatus : int {};
 //
 // state       event                                        next        commands sent
 // IDLE        RINGING, no call current                     TIMER_SET   -  (answer timer armed)
+// IDLE,       the current call ends, no other call is      TIMER_SET   -  (answer timer armed
+//  TIMER_SET   in progress or held, this one still rings               afresh)
 // TIMER_SET   timer or Force Answer, details missing       TIMER_SET   -  (300 ms re-check)
 // TIMER_SET   timer or Force Answer, AnswerAllowed         SENT        SET AUDIO_IN cable 1,
 //                                                                      SET AUDIO_OUT cable 2,
@@ -100,7 +102,8 @@ public:
     // State operation. A call just created by the handler: Force Answer acts on it unless
     // another call already rings.
     void BecomeRingingIfNone();
-    // State operation. Skype is done with the call (a final status).
+    // State operation. Skype is done with the call (a final status): Force Answer no longer
+    // acts on it.
     void Ended();
     // State operation. Everything of the logged-in user goes (KillAll): no call is current,
     // ringing or waiting for an answer to its hang-up.
@@ -135,6 +138,8 @@ private:
     void LeaveCurrent();
     void LeaveRinging();
     void ArmAnswerTimer();
+    // Still ringing and not (yet) answered by the machine: it may be taken up or forced.
+    bool IsWaitingToBeAnswered() const;
     void Answer();
     void Release();
     void StopRecording();

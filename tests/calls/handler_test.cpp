@@ -740,3 +740,20 @@ TEST_F(HandlerTest, SeveralCallsAtOnceTheMachineNeverAnswersWhileTheUserIsOnACal
         std::filesystem::remove_all(UserFolder("me"));
     }
 }
+
+TEST_F(HandlerTest, ACallThatRangWhileAnotherWasCurrentIsTakenUpWhenThatOneEnds) {
+    LogIn();
+    Answered(12);
+    Wait(2000);
+    Rings(13, "bob");
+    Wait(10000);
+    m_cmds.Take();
+    Say("CALL 12 STATUS FINISHED");
+    EXPECT_EQ(g_pRingingCall, Call(13)) << "Force Answer reaches it";
+    // Its answer delay counts from the end of the current call.
+    Wait(5009);
+    EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(13).back()));
+    Wait(1);
+    EXPECT_EQ(m_cmds.Take(), AnswerCmds(13));
+    EXPECT_EQ(g_pCurrentCall, Call(13));
+}
