@@ -108,6 +108,9 @@ void CCall::set(CallStatus status) {
          static_cast<void*>(this));
     m_nStatus = status;
     m_nKnown |= kKnownStatus;
+    // Skype has told the end: an error for a hang-up sent earlier is about nothing any more.
+    if (IsFinalStatus(status))
+        m_bHangUpPending = false;
     OnStatusChange();
 }
 
@@ -446,6 +449,24 @@ void CCall::Release() {
     VLOG(INFO, "--> (4/4) [CallId: %d] Timer Event - Releasing call ", m_nCallId);
     StopRecording();
     QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_FINISHED, ' '));
+    m_bHangUpPending = true;
+}
+
+CCall* CCall::OnHangUpRefused() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    CCall* pCall = FindListedCall([](const CCall& call) { return call.m_bHangUpPending; });
+    if (pCall == nullptr) {
+        VLOG(INFO, "ERROR %d answers no hang-up still waiting - nothing to finish",
+             static_cast<int>(SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL));
+        return nullptr;
+    }
+    pCall->m_bHangUpPending = false;
+    VLOG(INFO, "--> [CallId: %d] Skype cannot hang up the call: it has ended", pCall->m_nCallId);
+    // A call whose end came with the hang-up itself (MISSED) is over already.
+    if (IsFinalStatus(pCall->m_nStatus))
+        return nullptr;
+    pCall->set(CallStatus(CALLSTATUS_FINISHED));
+    return pCall;
 }
 
 void CCall::StopRecording() {

@@ -31,7 +31,7 @@ enum CallStatus : int {};
 // SENT,       timer (recording limit), LOCALHOLD,          RELEASING   SET CALL id STATUS
 //  RECORDING   REMOTEHOLD, MISSED; no messages folder                  FINISHED
 // SENT ..     FINISHED or another end (MISSED, FAILED,     DONE        SET AUDIO_IN default,
-//  RELEASING   REFUSED, BUSY, ...; ERROR 24 while current)             SET AUDIO_OUT default
+//  RELEASING   REFUSED, BUSY, ...; ERROR 24 for its hang-up)           SET AUDIO_OUT default
 // SENT ..     Take Control                                 DONE        SET AUDIO_IN default,
 //  RELEASING                                                           SET AUDIO_OUT default
 // DONE        anything                                     DONE        -
@@ -105,6 +105,11 @@ public:
     // State operation. Skype is done with the call (a final status): Force Answer no longer
     // acts on it.
     void Ended();
+    // State operation. Skype answered ERROR 24 ("cannot hang up an inactive call") to a hang-up
+    // of the machine's: the call it was for has ended, and is finished unless Skype told its end
+    // already. No other call is touched (by now another one may be current). Returns the call
+    // finished.
+    static CCall* OnHangUpRefused();
     // State operation. Everything of the logged-in user goes (KillAll): no call is current,
     // ringing or waiting for an answer to its hang-up.
     static void ForgetAll();
@@ -149,6 +154,9 @@ private:
 
     // The answer commands moved Skype to the cables; they go back exactly once.
     bool m_bSkypeDevicesTaken = false;
+    // The machine's hang-up was queued and Skype has told neither this call's end nor that it
+    // cannot hang it up.
+    bool m_bHangUpPending = false;
 };
 
 // The call being answered, recorded or talked on; null when none.

@@ -221,12 +221,10 @@ void CSkypeMsgHndl::OnSkypeCmdMsg(const SkypeToDeviceCmd& cmd) {
             Skype2DeviceMsgHandleCall(cmd);
             break;
         case S2D_ERROR:
-            // Skype no longer knows the call: the current call is over, as if it had said so.
-            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL &&
-                g_pCurrentCall != nullptr) {
-                CCall* pCall = nullptr;
-                if (gCallsDB.Get(g_pCurrentCall->m_nCallId, pCall)) {
-                    pCall->set(CallStatus(CALLSTATUS_FINISHED));
+            // The call our hang-up was for has already ended: it is over, as if Skype had said
+            // so. Only that call: by now another one may be current.
+            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL) {
+                if (CCall* pCall = CCall::OnHangUpRefused()) {
                     SettleEndedCall(pCall);
                     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
                 }

@@ -316,6 +316,8 @@ TEST_F(HandlerTest, Error24FinishesTheCurrentCall) {
     LogIn();
     Answered(12);
     Wait(10000);
+    // The hold hangs the call up; Skype's answer to the hang-up is the error below.
+    Say("CALL 12 STATUS LOCALHOLD");
     m_cmds.Take();
     Say("ERROR 23 something else");
     EXPECT_EQ(g_pCurrentCall, Call(12));
@@ -756,4 +758,55 @@ TEST_F(HandlerTest, ACallThatRangWhileAnotherWasCurrentIsTakenUpWhenThatOneEnds)
     Wait(1);
     EXPECT_EQ(m_cmds.Take(), AnswerCmds(13));
     EXPECT_EQ(g_pCurrentCall, Call(13));
+}
+
+TEST_F(HandlerTest, Error24FinishesOnlyTheCallWhoseHangUpItAnswers) {
+    LogIn();
+    Answered(12);
+    Rings(13, "bob");
+    Wait(10000);
+    m_cmds.Take();
+    // The caller gives up: the machine hangs up (already over, Skype will say) and files the
+    // recording at once.
+    Say("CALL 12 STATUS MISSED");
+    EXPECT_TRUE(Contains(m_cmds.Take(), "SET CALL 12 STATUS FINISHED  "));
+    // The user picks up the other call before Skype answers the hang-up.
+    Say("CALL 13 STATUS INPROGRESS");
+    Say("ERROR 24 Cannot hangup inactive call");
+    EXPECT_EQ(g_pCurrentCall, Call(13)) << "the user's call goes on";
+    ASSERT_NE(Call(13), nullptr);
+    m_cmds.Take();
+    Rings(20, "carol");
+    Wait(60000);
+    EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(20).back()));
+}
+
+TEST_F(HandlerTest, ARecordingCallEndingAnyWayIsFiledOnceAndFreesTheMachine) {
+    int id = 80;
+    for (const char* end : {"MISSED", "FAILED", "BUSY", "CANCELLED"}) {
+        SCOPED_TRACE(end);
+        LogIn();
+        Answered(++id);
+        Wait(15000);
+        m_cmds.Take();
+        Say(StrFormat("CALL %d STATUS %s", id, end));
+        Cmds cmds = m_cmds.Take();
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "SET AUDIO_IN Mic"), 1);
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "SET AUDIO_OUT Speakers"), 1);
+        EXPECT_FALSE(m_stages.Running());
+        EXPECT_EQ(g_pCurrentCall, nullptr);
+        ASSERT_NE(Call(id), nullptr) << "kept for its message";
+        EXPECT_EQ(Call(id)->m_nDuration, 10);
+        EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+        // Skype's late or repeated words about it change nothing.
+        Say("ERROR 24 Cannot hangup inactive call");
+        Say(StrFormat("CALL %d STATUS %s", id, end));
+        Say(StrFormat("CALL %d STATUS FINISHED", id));
+        EXPECT_TRUE(m_cmds.Take().empty());
+        Rings(id + 10, "carol");
+        Wait(5010);
+        EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(id + 10).back()));
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
 }
