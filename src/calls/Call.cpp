@@ -134,6 +134,10 @@ bool CCall::IsFinalStatus(int status) {
     }
 }
 
+bool CCall::IsKnownStatus(int status) {
+    return status >= 0 && status < CALLSTATUS_COUNT;
+}
+
 bool CCall::IsLiveStatus(int status) {
     switch (status) {
         case CALLSTATUS_INPROGRESS:
@@ -274,11 +278,19 @@ void CCall::OnStatusChange() {
 
         default:
             // Any other end of the current call (failed, refused, ...) ends its answering too,
-            // or it would keep the cables and block every later call.
-            if (IsFinalStatus(m_nStatus) && g_pCurrentCall == this) {
-                EndAnswering();
-                LeaveCurrent();
+            // or it would keep the cables and block every later call. So does a status word
+            // Skype has added since (voicemail, transfer, ...): waiting for a FINISHED that may
+            // never come would keep the machine from answering for good. Should the call still
+            // be going on, its next INPROGRESS or hold makes it current again.
+            if (g_pCurrentCall == this && !IsKnownStatus(m_nStatus)) {
+                VLOG(INFO, "--> [CallId: %d] Unknown call status %d - taken as the end of the call",
+                     m_nCallId, static_cast<int>(m_nStatus));
+                Release();
+            } else if (g_pCurrentCall != this || !IsFinalStatus(m_nStatus)) {
+                break;
             }
+            EndAnswering();
+            LeaveCurrent();
             break;
     }
 }

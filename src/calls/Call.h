@@ -31,7 +31,9 @@ enum CallStatus : int {};
 // SENT,       timer (recording limit), LOCALHOLD,          RELEASING   SET CALL id STATUS
 //  RECORDING   REMOTEHOLD, MISSED; no messages folder                  FINISHED
 // SENT ..     FINISHED or another end (MISSED, FAILED,     DONE        SET AUDIO_IN default,
-//  RELEASING   REFUSED, BUSY, ...; ERROR 24 for its hang-up)           SET AUDIO_OUT default
+//  RELEASING   REFUSED, BUSY, ...; ERROR 24 for its hang-up;           SET AUDIO_OUT default
+//              a status word Skype added since, the hang-up
+//              first)
 // SENT ..     Take Control                                 DONE        SET AUDIO_IN default,
 //  RELEASING                                                           SET AUDIO_OUT default
 // DONE        anything                                     DONE        -
@@ -119,6 +121,8 @@ public:
 
     // UNPLACED, FAILED, FINISHED, MISSED, REFUSED, BUSY and CANCELLED: Skype is done with it.
     static bool IsFinalStatus(int status);
+    // A word of Skype's status table (the codec gives CALLSTATUS_COUNT for any other).
+    static bool IsKnownStatus(int status);
     // In progress or on hold: a call the user may be talking on.
     static bool IsLiveStatus(int status);
 

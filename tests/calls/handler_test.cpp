@@ -810,3 +810,37 @@ TEST_F(HandlerTest, ARecordingCallEndingAnyWayIsFiledOnceAndFreesTheMachine) {
         std::filesystem::remove_all(UserFolder("me"));
     }
 }
+
+TEST_F(HandlerTest, AnUnknownStatusWordOfTheCurrentCallEndsIt) {
+    struct {
+        const char* what;
+        bool bAnswered;
+    } cases[] = {{"recorded call", true}, {"the user's own call", false}};
+    int id = 70;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        ++id;
+        if (c.bAnswered) {
+            Answered(id);
+            Wait(15000);
+        } else {
+            Rings(id);
+            Say(StrFormat("CALL %d STATUS INPROGRESS", id));
+        }
+        m_cmds.Take();
+        Say(StrFormat("CALL %d STATUS VM_FAILED", id));
+        EXPECT_EQ(g_pCurrentCall, nullptr);
+        if (c.bAnswered) {
+            const Cmds cmds = m_cmds.Take();
+            EXPECT_TRUE(Contains(cmds, "SET AUDIO_IN Mic")) << testing::PrintToString(cmds);
+            EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+        }
+        m_cmds.Take();
+        Rings(id + 10, "carol");
+        Wait(5010);
+        EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(id + 10).back()));
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
+}
