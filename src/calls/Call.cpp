@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -32,6 +33,12 @@ constexpr int kRecheckMs = 300;
 int SecondsToMs(int64_t seconds, int64_t extraMs) {
     return static_cast<int>(std::clamp<int64_t>(seconds * 1000 + extraMs, INT_MIN, INT_MAX));
 }
+
+// Skype's ids of calls that ended and were dropped, newest last: a late line about one (the
+// answer to an earlier query) must not bring it back as a new ringing call. Under the calls
+// lock; a few are enough, lines come late by moments.
+std::deque<int> g_dqEndedCallIds;
+constexpr size_t kMaxEndedCallIds = 64;
 
 // The listed call with the lowest id (Skype numbers its calls in order) that pred accepts.
 template <class TPred>
@@ -411,9 +418,22 @@ void CCall::ForgetAll() {
     VOKRA_ASSERT_CALLS_LOCKED();
     g_pCurrentCall = nullptr;
     g_pRingingCall = nullptr;
+    // Another user, or Skype started anew: its call ids start afresh.
+    g_dqEndedCallIds.clear();
+}
+
+bool CCall::HasEnded(int callId) {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    return std::find(g_dqEndedCallIds.begin(), g_dqEndedCallIds.end(), callId) !=
+           g_dqEndedCallIds.end();
 }
 
 void CCall::Unlink() {
+    if (m_nCallId >= 0 && IsFinalStatus(m_nStatus)) {
+        g_dqEndedCallIds.push_back(m_nCallId);
+        if (g_dqEndedCallIds.size() > kMaxEndedCallIds)
+            g_dqEndedCallIds.pop_front();
+    }
     LeaveCurrent();
     LeaveRinging();
     if (m_pTimer != nullptr)

@@ -309,8 +309,9 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
     CCall* pCall = nullptr;
     // Negative ids belong to the calls rebuilt from saved messages, never to Skype's calls.
     if (cmd.m_nCallId < 0 || !gCallsDB.Get(cmd.m_nCallId, pCall)) {
+        // A call that ended is not new again: a RINGING about it is an answer that came late.
         if (cmd.m_nCallId < 0 || cmd.m_nProperty != PROP_STATUS ||
-            cmd.m_nCallStatus != CALLSTATUS_RINGING) {
+            cmd.m_nCallStatus != CALLSTATUS_RINGING || CCall::HasEnded(cmd.m_nCallId)) {
             VLOG(INFO, "Unrecognized CallId[%d] being discarded", cmd.m_nCallId);
             return;
         }
@@ -321,6 +322,13 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
         pNewCall->init(cmd.m_nCallId, this);
         pCall = gCallsDB.Add(std::move(pNewCall));
         pCall->BecomeRingingIfNone();
+    }
+    if (cmd.m_nProperty == PROP_STATUS && CCall::IsFinalStatus(pCall->m_nStatus) &&
+        !CCall::IsFinalStatus(cmd.m_nCallStatus)) {
+        // Skype's calls do not come back from their end: this is an answer that came late.
+        VLOG(INFO, "--> [CallId: %d] Status %d after the end of the call - ignored", cmd.m_nCallId,
+             cmd.m_nCallStatus);
+        return;
     }
     switch (cmd.m_nProperty) {
         case PROP_PARTNER_HANDLE:
@@ -363,9 +371,9 @@ void CSkypeMsgHndl::KillAll() {
     if (g_pCurrentCall != nullptr)
         g_pCurrentCall->EndAnswering(false);
     KillCallTimer(nullptr);
-    CCall::ForgetAll();
     gMessagesDB.deleteAll();
     gCallsDB.RemoveAll();
+    CCall::ForgetAll();
     gUsersDB.Remove(gCurrentUser.m_strUserName);
     gCurrentUser.Reset();
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);

@@ -844,3 +844,23 @@ TEST_F(HandlerTest, AnUnknownStatusWordOfTheCurrentCallEndsIt) {
         std::filesystem::remove_all(UserFolder("me"));
     }
 }
+
+TEST_F(HandlerTest, LateLinesAboutAFinishedCallDoNotBringItBack) {
+    LogIn();
+    Answered(12);
+    Wait(15000);
+    Say("CALL 12 STATUS FINISHED");
+    Rings(13, "bob");
+    Say("CALL 13 STATUS MISSED");
+    m_cmds.Take();
+    // Answers to earlier queries, arriving after the ends.
+    Say("CALL 12 STATUS INPROGRESS");
+    Say("CALL 13 STATUS RINGING");
+    EXPECT_EQ(g_pCurrentCall, nullptr);
+    EXPECT_EQ(Call(13), nullptr);
+    EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+    EXPECT_TRUE(m_cmds.Take().empty());
+    Rings(20, "carol");
+    Wait(5010);
+    EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(20).back()));
+}
