@@ -5,6 +5,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
@@ -39,6 +40,15 @@ int SecondsToMs(int64_t seconds, int64_t extraMs) {
 // lock; a few are enough, lines come late by moments.
 std::deque<int> g_dqEndedCallIds;
 constexpr size_t kMaxEndedCallIds = 64;
+
+// Recordings whose stop waits for the end of this thread's CRecordingStops.
+struct CPendingStop {
+    int nCallId;
+    CCall* pCall;
+    CMessage* pMessage;
+};
+thread_local int t_nStopsDepth = 0;
+thread_local std::vector<CPendingStop> t_vecPendingStops;
 
 // The listed call with the lowest id (Skype numbers its calls in order) that pred accepts.
 template <class TPred>
@@ -502,8 +512,13 @@ CCall* CCall::OnHangUpRefused() {
 }
 
 void CCall::StopRecording() {
-    if (m_nDuration != -1)
+    if (m_nDuration != -1 || m_bStopPending)
         return;
+    if (t_nStopsDepth > 0 && m_pMessage != nullptr && m_pMessage->AudioCtrlDetach()) {
+        m_bStopPending = true;
+        t_vecPendingStops.push_back({m_nCallId, this, m_pMessage});
+        return;
+    }
     // A call answered but not yet in progress has no message: nothing was recorded.
     m_nDuration = m_pMessage != nullptr ? m_pMessage->AudioCtrlBreak() : 0;
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
@@ -519,7 +534,23 @@ void CCall::RestoreSkypeDevices() {
     QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, strOut));
 }
 
+void CCall::RecordingStopped(int seconds) {
+    m_bStopPending = false;
+    m_nDuration = seconds;
+    PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
+    if (m_bFilePending) {
+        m_bFilePending = false;
+        FileRecording(m_bShowSheetPending);
+    }
+}
+
 void CCall::FileRecording(bool bShowSheet) {
+    if (m_bStopPending) {
+        // The recording's length is known only once it has stopped.
+        m_bFilePending = true;
+        m_bShowSheetPending = bShowSheet;
+        return;
+    }
     if (m_pMessage == nullptr)
         return;
     if (m_nDuration > 0) {
@@ -622,4 +653,31 @@ void CCall::TakeControl() {
     RestoreSkypeDevices();
     StopRecording();
     FileRecording(true);
+}
+
+CRecordingStops::CRecordingStops() {
+    ++t_nStopsDepth;
+}
+
+CRecordingStops::~CRecordingStops() {
+    if (--t_nStopsDepth == 0)
+        RunNow();
+}
+
+void CRecordingStops::RunNow() {
+    std::vector<CPendingStop> vecStops;
+    vecStops.swap(t_vecPendingStops);
+    for (const CPendingStop& stop : vecStops) {
+        const int nSeconds = CMessage::AudioCtrlStopDetached();
+        CCallsDataLock lock;
+        // The user interface may have deleted the message (and with it the call) meanwhile.
+        CCall* pCall = nullptr;
+        if (gCallsDB.Get(stop.nCallId, pCall) && pCall == stop.pCall &&
+            pCall->m_pMessage == stop.pMessage && pCall->m_bStopPending) {
+            pCall->RecordingStopped(nSeconds);
+        } else {
+            VLOG(WARNING, "CRecordingStops: call %d went while its recording stopped - not filed",
+                 stop.nCallId);
+        }
+    }
 }

@@ -142,6 +142,8 @@ public:
     int m_nKnown = 0;  // bit 0 caller, bit 1 type, bit 2 status
 
 private:
+    friend class CRecordingStops;
+
     // The only writer of m_nAnswerState.
     void EnterState(AnswerState next);
     // The only writers of g_pCurrentCall and g_pRingingCall.
@@ -154,6 +156,7 @@ private:
     void Answer();
     void Release();
     void StopRecording();
+    void RecordingStopped(int seconds);
     void RestoreSkypeDevices();
     void FileRecording(bool bShowSheet);
     bool CallerIsBuddy() const;
@@ -163,6 +166,26 @@ private:
     // The machine's hang-up was queued and Skype has told neither this call's end nor that it
     // cannot hang it up.
     bool m_bHangUpPending = false;
+    // The recording's stop waits until the calls lock is free (CRecordingStops), and its filing
+    // with it.
+    bool m_bStopPending = false;
+    bool m_bFilePending = false;
+    bool m_bShowSheetPending = false;
+};
+
+// While one lives on a thread, the recordings that calls stop on that thread are stopped when
+// it ends, after the calls lock has been let go (stopping the audio stages can take seconds,
+// and the user interface waits for that lock); each call is then completed under the lock.
+// The handler opens one around each message, outside its lock. Without one, a stop is at once.
+class CRecordingStops {
+public:
+    CRecordingStops();
+    ~CRecordingStops();
+    CRecordingStops(const CRecordingStops&) = delete;
+    CRecordingStops& operator=(const CRecordingStops&) = delete;
+    // Stops this thread's waiting recordings now, whatever lock it holds: the logged-in user is
+    // about to go, and the recordings must be filed in that user's folder first.
+    static void RunNow();
 };
 
 // The call being answered, recorded or talked on; null when none.

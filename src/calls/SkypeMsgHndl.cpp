@@ -111,7 +111,9 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
     assert(Loop().IsOwnerThread());
-    // The batch is declared first so that it ends last: commands leave after the lock is free.
+    // Declared before the lock so that they end after it: commands leave once the lock is free,
+    // then a recording stopped by this message is stopped (which may take seconds) and filed.
+    CRecordingStops stops;
     CSkypeCmdBatch batch;
     CCallsDataLock lock;
     switch (message) {
@@ -368,8 +370,11 @@ void CSkypeMsgHndl::KillAll() {
     VLOG(INFO, "Kill all associated with the current username");
     // A call being answered ends first: its recording is filed under its final name and Skype
     // gets its own devices back before the call records go.
-    if (g_pCurrentCall != nullptr)
+    if (g_pCurrentCall != nullptr) {
         g_pCurrentCall->EndAnswering(false);
+        // Filed now, under the lock, while the user's folder is still known.
+        CRecordingStops::RunNow();
+    }
     KillCallTimer(nullptr);
     gMessagesDB.deleteAll();
     gCallsDB.RemoveAll();

@@ -864,3 +864,34 @@ TEST_F(HandlerTest, LateLinesAboutAFinishedCallDoNotBringItBack) {
     Wait(5010);
     EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(20).back()));
 }
+
+TEST_F(HandlerTest, TheRecordingIsStoppedWithoutHoldingTheCallsLock) {
+    struct {
+        const char* what;
+        const char* line;  // nullptr: the user takes control
+        int duration;
+    } cases[] = {{"caller hangs up", "FINISHED", 10},
+                 {"hold", "LOCALHOLD", 10},
+                 {"missed", "MISSED", 10},
+                 {"take control", nullptr, 10}};
+    int id = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        Answered(++id);
+        Wait(15000);
+        const int nStops = m_stages.m_nStops;
+        if (c.line != nullptr) {
+            Say(StrFormat("CALL %d STATUS %s", id, c.line));
+        } else {
+            m_hndl.PostTakeControl();
+            Drain();
+        }
+        EXPECT_EQ(m_stages.m_nStops, nStops + 1);
+        EXPECT_EQ(m_stages.m_nStopsUnderCallsLock, 0);
+        EXPECT_EQ(Call(id)->m_nDuration, c.duration);
+        EXPECT_EQ(m_wnd.Count(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES) > 0, true);
+        Say(StrFormat("CALL %d STATUS FINISHED", id));
+        EXPECT_EQ(FilesIn(UserFolder("me")).size(), static_cast<size_t>(id - 40));
+    }
+}
