@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <climits>
+#include <deque>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
+#include "calls/CallCollection.h"
 #include "calls/CallsLock.h"
 #include "calls/SkypeCmdQueue.h"
 #include "calls/User.h"
@@ -30,6 +33,31 @@ constexpr int kRecheckMs = 300;
 
 int SecondsToMs(int64_t seconds, int64_t extraMs) {
     return static_cast<int>(std::clamp<int64_t>(seconds * 1000 + extraMs, INT_MIN, INT_MAX));
+}
+
+// Skype's ids of calls that ended and were dropped, newest last: a late line about one (the
+// answer to an earlier query) must not bring it back as a new ringing call. Under the calls
+// lock; a few are enough, lines come late by moments.
+std::deque<int> g_dqEndedCallIds;
+constexpr size_t kMaxEndedCallIds = 64;
+
+// Recordings whose stop waits for the end of this thread's CRecordingStops.
+struct CPendingStop {
+    int nCallId;
+    CCall* pCall;
+    CMessage* pMessage;
+};
+thread_local int t_nStopsDepth = 0;
+thread_local std::vector<CPendingStop> t_vecPendingStops;
+
+// The listed call with the lowest id (Skype numbers its calls in order) that pred accepts.
+template <class TPred>
+CCall* FindListedCall(TPred pred) {
+    CCall* pFound = nullptr;
+    for (const auto& [id, pCall] : gCallsDB.GetMap())
+        if (pred(*pCall) && (pFound == nullptr || id < pFound->m_nCallId))
+            pFound = pCall.get();
+    return pFound;
 }
 
 }  // namespace
@@ -97,6 +125,9 @@ void CCall::set(CallStatus status) {
          static_cast<void*>(this));
     m_nStatus = status;
     m_nKnown |= kKnownStatus;
+    // Skype has told the end: an error for a hang-up sent earlier is about nothing any more.
+    if (IsFinalStatus(status))
+        m_bHangUpPending = false;
     OnStatusChange();
 }
 
@@ -120,6 +151,22 @@ bool CCall::IsFinalStatus(int status) {
     }
 }
 
+bool CCall::IsKnownStatus(int status) {
+    return status >= 0 && status < CALLSTATUS_COUNT;
+}
+
+bool CCall::IsLiveStatus(int status) {
+    switch (status) {
+        case CALLSTATUS_INPROGRESS:
+        case CALLSTATUS_ONHOLD:
+        case CALLSTATUS_LOCALHOLD:
+        case CALLSTATUS_REMOTEHOLD:
+            return true;
+        default:
+            return false;
+    }
+}
+
 bool CCall::CallerIsBuddy() const {
     // A caller whose buddy status has not arrived counts as not on the buddy list.
     return m_pUser != nullptr && m_pUser->m_bIsBuddy;
@@ -127,14 +174,16 @@ bool CCall::CallerIsBuddy() const {
 
 int CCall::GetSecondsBeforeAnswering() const {
     switch (gCurrentUser.m_nOnlineStatus) {
+        // A negative delay (hand-edited into the settings file) would refuse the timer and
+        // leave the call unanswered for good: it means "at once".
         case USERSTATUS_ONLINE:
         case USERSTATUS_SKYPEME:
-            return SecB4AnsweringOnline;
+            return std::max(0, SecB4AnsweringOnline.load());
         case USERSTATUS_AWAY:
         case USERSTATUS_NA:
         case USERSTATUS_DND:
         case USERSTATUS_INVISIBLE:
-            return SecB4AnsweringAway;
+            return std::max(0, SecB4AnsweringAway.load());
         default:
             return -1;
     }
@@ -143,7 +192,13 @@ int CCall::GetSecondsBeforeAnswering() const {
 void CCall::OnStatusChange() {
     switch (static_cast<int>(m_nStatus)) {
         case CALLSTATUS_RINGING:
-            if (g_pCurrentCall != nullptr) {
+            if (g_pCurrentCall == this) {
+                // Answered, but Skype still says it rings (our answer has not taken, or this is
+                // the answer to a status query). Asking for its own status would only bring the
+                // same answer again, for ever; its end or its going in progress will come.
+                VLOG(INFO, "--> [CallId: %d] The current call still rings - answer state %s",
+                     m_nCallId, AnswerStateName(m_nAnswerState));
+            } else if (g_pCurrentCall != nullptr) {
                 VLOG(INFO,
                      "--> [CallId: %d] Another Call (%d) in progress. Do nothing with this one. "
                      "(g_pCurrentCall=%p)",
@@ -240,11 +295,19 @@ void CCall::OnStatusChange() {
 
         default:
             // Any other end of the current call (failed, refused, ...) ends its answering too,
-            // or it would keep the cables and block every later call.
-            if (IsFinalStatus(m_nStatus) && g_pCurrentCall == this) {
-                EndAnswering();
-                LeaveCurrent();
+            // or it would keep the cables and block every later call. So does a status word
+            // Skype has added since (voicemail, transfer, ...): waiting for a FINISHED that may
+            // never come would keep the machine from answering for good. Should the call still
+            // be going on, its next INPROGRESS or hold makes it current again.
+            if (g_pCurrentCall == this && !IsKnownStatus(m_nStatus)) {
+                VLOG(INFO, "--> [CallId: %d] Unknown call status %d - taken as the end of the call",
+                     m_nCallId, static_cast<int>(m_nStatus));
+                Release();
+            } else if (g_pCurrentCall != this || !IsFinalStatus(m_nStatus)) {
+                break;
             }
+            EndAnswering();
+            LeaveCurrent();
             break;
     }
 }
@@ -303,14 +366,51 @@ void CCall::MakeCurrent() {
 
 void CCall::LeaveCurrent() {
     VOKRA_ASSERT_CALLS_LOCKED();
-    if (g_pCurrentCall == this)
-        g_pCurrentCall = nullptr;
+    if (g_pCurrentCall != this)
+        return;
+    g_pCurrentCall = nullptr;
+    // The user may still be on another call: one picked up while this one was current, or one
+    // on hold. It becomes current, so that no call is answered over it.
+    CCall* pNext = FindListedCall([this](const CCall& call) {
+        return &call != this && static_cast<int>(call.m_nStatus) == CALLSTATUS_INPROGRESS;
+    });
+    if (pNext == nullptr)
+        pNext = FindListedCall(
+            [this](const CCall& call) { return &call != this && IsLiveStatus(call.m_nStatus); });
+    if (pNext != nullptr) {
+        VLOG(INFO, "--> [CallId: %d] Call ended, call %d goes on - it becomes the current call",
+             m_nCallId, pNext->m_nCallId);
+        pNext->MakeCurrent();
+        return;
+    }
+    // A caller who rang meanwhile was left alone (step 1/4 waits while a call is current): now
+    // the machine takes the call up, its answer delay counted from here.
+    CCall* pRinging =
+        g_pRingingCall != nullptr && g_pRingingCall->IsWaitingToBeAnswered()
+            ? g_pRingingCall
+            : FindListedCall([](const CCall& call) { return call.IsWaitingToBeAnswered(); });
+    if (pRinging != nullptr && pRinging != this) {
+        VLOG(INFO, "--> [CallId: %d] Call ended, call %d still rings - taking it up", m_nCallId,
+             pRinging->m_nCallId);
+        if (g_pRingingCall == nullptr)
+            g_pRingingCall = pRinging;
+        pRinging->ArmAnswerTimer();
+    }
+}
+
+bool CCall::IsWaitingToBeAnswered() const {
+    return static_cast<int>(m_nStatus) == CALLSTATUS_RINGING && !m_bAnswered &&
+           (m_nAnswerState == ANSWER_IDLE || m_nAnswerState == ANSWER_TIMER_SET) &&
+           g_pCurrentCall != this;
 }
 
 void CCall::LeaveRinging() {
     VOKRA_ASSERT_CALLS_LOCKED();
-    if (g_pRingingCall == this)
-        g_pRingingCall = nullptr;
+    if (g_pRingingCall != this)
+        return;
+    // Force Answer passes on to another caller still waiting, if there is one.
+    g_pRingingCall = FindListedCall(
+        [this](const CCall& call) { return &call != this && call.IsWaitingToBeAnswered(); });
 }
 
 void CCall::BecomeRingingIfNone() {
@@ -320,18 +420,30 @@ void CCall::BecomeRingingIfNone() {
 }
 
 void CCall::Ended() {
-    VOKRA_ASSERT_CALLS_LOCKED();
-    // Force Answer has nothing left to ring for.
-    g_pRingingCall = nullptr;
+    // Only its own end: another caller may still be waiting for Force Answer.
+    LeaveRinging();
 }
 
 void CCall::ForgetAll() {
     VOKRA_ASSERT_CALLS_LOCKED();
     g_pCurrentCall = nullptr;
     g_pRingingCall = nullptr;
+    // Another user, or Skype started anew: its call ids start afresh.
+    g_dqEndedCallIds.clear();
+}
+
+bool CCall::HasEnded(int callId) {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    return std::find(g_dqEndedCallIds.begin(), g_dqEndedCallIds.end(), callId) !=
+           g_dqEndedCallIds.end();
 }
 
 void CCall::Unlink() {
+    if (m_nCallId >= 0 && IsFinalStatus(m_nStatus)) {
+        g_dqEndedCallIds.push_back(m_nCallId);
+        if (g_dqEndedCallIds.size() > kMaxEndedCallIds)
+            g_dqEndedCallIds.pop_front();
+    }
     LeaveCurrent();
     LeaveRinging();
     if (m_pTimer != nullptr)
@@ -379,11 +491,34 @@ void CCall::Release() {
     VLOG(INFO, "--> (4/4) [CallId: %d] Timer Event - Releasing call ", m_nCallId);
     StopRecording();
     QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_FINISHED, ' '));
+    m_bHangUpPending = true;
+}
+
+CCall* CCall::OnHangUpRefused() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    CCall* pCall = FindListedCall([](const CCall& call) { return call.m_bHangUpPending; });
+    if (pCall == nullptr) {
+        VLOG(INFO, "ERROR %d answers no hang-up still waiting - nothing to finish",
+             static_cast<int>(SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL));
+        return nullptr;
+    }
+    pCall->m_bHangUpPending = false;
+    VLOG(INFO, "--> [CallId: %d] Skype cannot hang up the call: it has ended", pCall->m_nCallId);
+    // A call whose end came with the hang-up itself (MISSED) is over already.
+    if (IsFinalStatus(pCall->m_nStatus))
+        return nullptr;
+    pCall->set(CallStatus(CALLSTATUS_FINISHED));
+    return pCall;
 }
 
 void CCall::StopRecording() {
-    if (m_nDuration != -1)
+    if (m_nDuration != -1 || m_bStopPending)
         return;
+    if (t_nStopsDepth > 0 && m_pMessage != nullptr && m_pMessage->AudioCtrlDetach()) {
+        m_bStopPending = true;
+        t_vecPendingStops.push_back({m_nCallId, this, m_pMessage});
+        return;
+    }
     // A call answered but not yet in progress has no message: nothing was recorded.
     m_nDuration = m_pMessage != nullptr ? m_pMessage->AudioCtrlBreak() : 0;
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
@@ -399,7 +534,23 @@ void CCall::RestoreSkypeDevices() {
     QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, strOut));
 }
 
+void CCall::RecordingStopped(int seconds) {
+    m_bStopPending = false;
+    m_nDuration = seconds;
+    PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
+    if (m_bFilePending) {
+        m_bFilePending = false;
+        FileRecording(m_bShowSheetPending);
+    }
+}
+
 void CCall::FileRecording(bool bShowSheet) {
+    if (m_bStopPending) {
+        // The recording's length is known only once it has stopped.
+        m_bFilePending = true;
+        m_bShowSheetPending = bShowSheet;
+        return;
+    }
     if (m_pMessage == nullptr)
         return;
     if (m_nDuration > 0) {
@@ -502,4 +653,31 @@ void CCall::TakeControl() {
     RestoreSkypeDevices();
     StopRecording();
     FileRecording(true);
+}
+
+CRecordingStops::CRecordingStops() {
+    ++t_nStopsDepth;
+}
+
+CRecordingStops::~CRecordingStops() {
+    if (--t_nStopsDepth == 0)
+        RunNow();
+}
+
+void CRecordingStops::RunNow() {
+    std::vector<CPendingStop> vecStops;
+    vecStops.swap(t_vecPendingStops);
+    for (const CPendingStop& stop : vecStops) {
+        const int nSeconds = CMessage::AudioCtrlStopDetached();
+        CCallsDataLock lock;
+        // The user interface may have deleted the message (and with it the call) meanwhile.
+        CCall* pCall = nullptr;
+        if (gCallsDB.Get(stop.nCallId, pCall) && pCall == stop.pCall &&
+            pCall->m_pMessage == stop.pMessage && pCall->m_bStopPending) {
+            pCall->RecordingStopped(nSeconds);
+        } else {
+            VLOG(WARNING, "CRecordingStops: call %d went while its recording stopped - not filed",
+                 stop.nCallId);
+        }
+    }
 }

@@ -19,6 +19,8 @@ enum CallStatus : int {};
 //
 // state       event                                        next        commands sent
 // IDLE        RINGING, no call current                     TIMER_SET   -  (answer timer armed)
+// IDLE,       the current call ends, no other call is      TIMER_SET   -  (answer timer armed
+//  TIMER_SET   in progress or held, this one still rings               afresh)
 // TIMER_SET   timer or Force Answer, details missing       TIMER_SET   -  (300 ms re-check)
 // TIMER_SET   timer or Force Answer, AnswerAllowed         SENT        SET AUDIO_IN cable 1,
 //                                                                      SET AUDIO_OUT cable 2,
@@ -29,7 +31,9 @@ enum CallStatus : int {};
 // SENT,       timer (recording limit), LOCALHOLD,          RELEASING   SET CALL id STATUS
 //  RECORDING   REMOTEHOLD, MISSED; no messages folder                  FINISHED
 // SENT ..     FINISHED or another end (MISSED, FAILED,     DONE        SET AUDIO_IN default,
-//  RELEASING   REFUSED, BUSY, ...; ERROR 24 while current)             SET AUDIO_OUT default
+//  RELEASING   REFUSED, BUSY, ...; ERROR 24 for its hang-up;           SET AUDIO_OUT default
+//              a status word Skype added since, the hang-up
+//              first)
 // SENT ..     Take Control                                 DONE        SET AUDIO_IN default,
 //  RELEASING                                                           SET AUDIO_OUT default
 // DONE        anything                                     DONE        -
@@ -100,17 +104,29 @@ public:
     // State operation. A call just created by the handler: Force Answer acts on it unless
     // another call already rings.
     void BecomeRingingIfNone();
-    // State operation. Skype is done with the call (a final status).
+    // State operation. Skype is done with the call (a final status): Force Answer no longer
+    // acts on it.
     void Ended();
+    // State operation. Skype answered ERROR 24 ("cannot hang up an inactive call") to a hang-up
+    // of the machine's: the call it was for has ended, and is finished unless Skype told its end
+    // already. No other call is touched (by now another one may be current). Returns the call
+    // finished.
+    static CCall* OnHangUpRefused();
     // State operation. Everything of the logged-in user goes (KillAll): no call is current,
     // ringing or waiting for an answer to its hang-up.
     static void ForgetAll();
+    // A call of this Skype id ended and was dropped (late lines about it are not a new call).
+    static bool HasEnded(int callId);
     // The collection drops the call: nothing may point at it afterwards (current or ringing
     // call, call timer, its message). A current call hands over as when it ends.
     void Unlink();
 
     // UNPLACED, FAILED, FINISHED, MISSED, REFUSED, BUSY and CANCELLED: Skype is done with it.
     static bool IsFinalStatus(int status);
+    // A word of Skype's status table (the codec gives CALLSTATUS_COUNT for any other).
+    static bool IsKnownStatus(int status);
+    // In progress or on hold: a call the user may be talking on.
+    static bool IsLiveStatus(int status);
 
     bool m_bAnswered = false;
     int m_nCallId = -1;
@@ -126,6 +142,8 @@ public:
     int m_nKnown = 0;  // bit 0 caller, bit 1 type, bit 2 status
 
 private:
+    friend class CRecordingStops;
+
     // The only writer of m_nAnswerState.
     void EnterState(AnswerState next);
     // The only writers of g_pCurrentCall and g_pRingingCall.
@@ -133,15 +151,41 @@ private:
     void LeaveCurrent();
     void LeaveRinging();
     void ArmAnswerTimer();
+    // Still ringing and not (yet) answered by the machine: it may be taken up or forced.
+    bool IsWaitingToBeAnswered() const;
     void Answer();
     void Release();
     void StopRecording();
+    void RecordingStopped(int seconds);
     void RestoreSkypeDevices();
     void FileRecording(bool bShowSheet);
     bool CallerIsBuddy() const;
 
     // The answer commands moved Skype to the cables; they go back exactly once.
     bool m_bSkypeDevicesTaken = false;
+    // The machine's hang-up was queued and Skype has told neither this call's end nor that it
+    // cannot hang it up.
+    bool m_bHangUpPending = false;
+    // The recording's stop waits until the calls lock is free (CRecordingStops), and its filing
+    // with it.
+    bool m_bStopPending = false;
+    bool m_bFilePending = false;
+    bool m_bShowSheetPending = false;
+};
+
+// While one lives on a thread, the recordings that calls stop on that thread are stopped when
+// it ends, after the calls lock has been let go (stopping the audio stages can take seconds,
+// and the user interface waits for that lock); each call is then completed under the lock.
+// The handler opens one around each message, outside its lock. Without one, a stop is at once.
+class CRecordingStops {
+public:
+    CRecordingStops();
+    ~CRecordingStops();
+    CRecordingStops(const CRecordingStops&) = delete;
+    CRecordingStops& operator=(const CRecordingStops&) = delete;
+    // Stops this thread's waiting recordings now, whatever lock it holds: the logged-in user is
+    // about to go, and the recordings must be filed in that user's folder first.
+    static void RunNow();
 };
 
 // The call being answered, recorded or talked on; null when none.

@@ -111,7 +111,9 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
     assert(Loop().IsOwnerThread());
-    // The batch is declared first so that it ends last: commands leave after the lock is free.
+    // Declared before the lock so that they end after it: commands leave once the lock is free,
+    // then a recording stopped by this message is stopped (which may take seconds) and filed.
+    CRecordingStops stops;
     CSkypeCmdBatch batch;
     CCallsDataLock lock;
     switch (message) {
@@ -221,12 +223,10 @@ void CSkypeMsgHndl::OnSkypeCmdMsg(const SkypeToDeviceCmd& cmd) {
             Skype2DeviceMsgHandleCall(cmd);
             break;
         case S2D_ERROR:
-            // Skype no longer knows the call: the current call is over, as if it had said so.
-            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL &&
-                g_pCurrentCall != nullptr) {
-                CCall* pCall = nullptr;
-                if (gCallsDB.Get(g_pCurrentCall->m_nCallId, pCall)) {
-                    pCall->set(CallStatus(CALLSTATUS_FINISHED));
+            // The call our hang-up was for has already ended: it is over, as if Skype had said
+            // so. Only that call: by now another one may be current.
+            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL) {
+                if (CCall* pCall = CCall::OnHangUpRefused()) {
                     SettleEndedCall(pCall);
                     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
                 }
@@ -311,8 +311,9 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
     CCall* pCall = nullptr;
     // Negative ids belong to the calls rebuilt from saved messages, never to Skype's calls.
     if (cmd.m_nCallId < 0 || !gCallsDB.Get(cmd.m_nCallId, pCall)) {
+        // A call that ended is not new again: a RINGING about it is an answer that came late.
         if (cmd.m_nCallId < 0 || cmd.m_nProperty != PROP_STATUS ||
-            cmd.m_nCallStatus != CALLSTATUS_RINGING) {
+            cmd.m_nCallStatus != CALLSTATUS_RINGING || CCall::HasEnded(cmd.m_nCallId)) {
             VLOG(INFO, "Unrecognized CallId[%d] being discarded", cmd.m_nCallId);
             return;
         }
@@ -323,6 +324,13 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
         pNewCall->init(cmd.m_nCallId, this);
         pCall = gCallsDB.Add(std::move(pNewCall));
         pCall->BecomeRingingIfNone();
+    }
+    if (cmd.m_nProperty == PROP_STATUS && CCall::IsFinalStatus(pCall->m_nStatus) &&
+        !CCall::IsFinalStatus(cmd.m_nCallStatus)) {
+        // Skype's calls do not come back from their end: this is an answer that came late.
+        VLOG(INFO, "--> [CallId: %d] Status %d after the end of the call - ignored", cmd.m_nCallId,
+             cmd.m_nCallStatus);
+        return;
     }
     switch (cmd.m_nProperty) {
         case PROP_PARTNER_HANDLE:
@@ -362,12 +370,15 @@ void CSkypeMsgHndl::KillAll() {
     VLOG(INFO, "Kill all associated with the current username");
     // A call being answered ends first: its recording is filed under its final name and Skype
     // gets its own devices back before the call records go.
-    if (g_pCurrentCall != nullptr)
+    if (g_pCurrentCall != nullptr) {
         g_pCurrentCall->EndAnswering(false);
+        // Filed now, under the lock, while the user's folder is still known.
+        CRecordingStops::RunNow();
+    }
     KillCallTimer(nullptr);
-    CCall::ForgetAll();
     gMessagesDB.deleteAll();
     gCallsDB.RemoveAll();
+    CCall::ForgetAll();
     gUsersDB.Remove(gCurrentUser.m_strUserName);
     gCurrentUser.Reset();
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);

@@ -227,6 +227,18 @@ int CMessage::AudioCtrlBreak() {
     return nSeconds;
 }
 
+bool CMessage::AudioCtrlDetach() {
+    if (!m_bAudioTaken)
+        return false;
+    m_bAudioTaken = false;
+    return true;
+}
+
+int CMessage::AudioCtrlStopDetached() {
+    VLOG(INFO, "CMessage::AudioCtrlBreak");
+    return g_pMessageAudioStages ? g_pMessageAudioStages->MsgAudioStageStop() : 0;
+}
+
 bool CMessage::RenameVoiceMessageFileName() {
     VLOG(INFO, "CMessage::RenameVoiceMessageFileName");
     const std::string strFolder = FolderOrWarn("CMessage::RenameVoiceMessageFileName");

@@ -28,6 +28,10 @@ public:
     std::string GetFileName() const;
     void AudioCtrlTake();
     int AudioCtrlBreak();
+    // The running stages no longer belong to this message; the caller stops them with
+    // AudioCtrlStopDetached (outside the calls lock: that can take seconds). False when none ran.
+    bool AudioCtrlDetach();
+    static int AudioCtrlStopDetached();
     // Moves the recording to its final name. If that name is taken, the start time is moved on
     // a second at a time until a free name is found, so no recording is ever overwritten.
     bool RenameVoiceMessageFileName();

@@ -107,6 +107,9 @@ public:
     int MsgAudioStageStop() override {
         std::lock_guard<std::mutex> lk(m_m);
         ++m_nStops;
+        // Stopping may take seconds: the user interface must not wait that long for the lock.
+        if (CallsDataLockHeld())
+            ++m_nStopsUnderCallsLock;
         if (!m_bRunning)
             return 0;
         m_bRunning = false;
@@ -125,6 +128,7 @@ public:
     uint64_t m_uGreetingMs = 5000;
     int m_nStarts = 0;
     int m_nStops = 0;
+    int m_nStopsUnderCallsLock = 0;
     bool m_bRunning = false;
     std::string m_strGreeting;
     std::string m_strRecordPath;

@@ -316,6 +316,8 @@ TEST_F(HandlerTest, Error24FinishesTheCurrentCall) {
     LogIn();
     Answered(12);
     Wait(10000);
+    // The hold hangs the call up; Skype's answer to the hang-up is the error below.
+    Say("CALL 12 STATUS LOCALHOLD");
     m_cmds.Take();
     Say("ERROR 23 something else");
     EXPECT_EQ(g_pCurrentCall, Call(12));
@@ -645,5 +647,251 @@ TEST_F(HandlerTest, DeletingTheMessageOfACallStillGoingOnKeepsTheCallUntilItEnds
         EXPECT_EQ(Call(c.id), nullptr) << "it goes with its end";
         EXPECT_EQ(g_pCurrentCall, nullptr);
         Say(StrFormat("CALL %d STATUS MISSED", c.id + 1));
+    }
+}
+
+TEST_F(HandlerTest, ANegativeAnswerDelayAnswersAtOnce) {
+    SecB4AnsweringOnline = -5;  // hand-edited into the settings file
+    LogIn();
+    Rings(12);
+    m_cmds.Take();
+    Wait(10);
+    EXPECT_EQ(m_cmds.Take(), AnswerCmds(12));
+}
+
+TEST_F(HandlerTest, TheCurrentCallNeverAsksForItsOwnStatus) {
+    LogIn();
+    Rings(12);
+    Wait(5010);
+    m_cmds.Take();
+    // The answer did not take: Skype keeps saying the call rings (as its answer to a status
+    // query would, too). Asking again would only bring the same answer, for ever.
+    for (int i = 0; i < 3; ++i)
+        Say("CALL 12 STATUS RINGING");
+    EXPECT_FALSE(Contains(m_cmds.Take(), "GET CALL 12 STATUS"));
+    EXPECT_EQ(g_pCurrentCall, Call(12));
+    // Another call ringing still asks about the current one.
+    Say("CALL 13 STATUS RINGING");
+    EXPECT_TRUE(Contains(m_cmds.Take(), "GET CALL 12 STATUS"));
+}
+
+// Several calls at once: the user holds, picks up and hangs up calls in Skype while the machine
+// answers, records or waits. A call rings last (20); it may be answered only when the user is on
+// no call.
+TEST_F(HandlerTest, SeveralCallsAtOnceTheMachineNeverAnswersWhileTheUserIsOnACall) {
+    struct {
+        const char* what;
+        std::vector<std::string> steps;  // "answered ID", "rings ID", "wait MS" or a line
+        int current;                     // the current call once 20 has rung (0: none)
+    } cases[] = {
+        {"recording A, user picks up B, A held, A ends",
+         {"answered 12", "rings 13", "CALL 13 STATUS INPROGRESS", "CALL 12 STATUS LOCALHOLD",
+          "CALL 12 STATUS FINISHED"},
+         13},
+        {"recording A, A held, user picks up B, A ends",
+         {"answered 12", "rings 13", "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS FINISHED"},
+         13},
+        {"recording A, A held and ended, then user picks up B",
+         {"answered 12", "rings 13", "CALL 12 STATUS LOCALHOLD", "CALL 12 STATUS FINISHED",
+          "CALL 13 STATUS INPROGRESS"},
+         13},
+        {"user on A, picks up B (A held), hangs up A",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 12 STATUS FINISHED"},
+         13},
+        {"user on A, picks up B (A held), hangs up B",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS FINISHED"},
+         12},
+        {"user on A, B rings and is missed, A held",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS MISSED",
+          "CALL 12 STATUS LOCALHOLD"},
+         12},
+        {"user on A and B, hangs up both",
+         {"rings 12", "CALL 12 STATUS INPROGRESS", "rings 13", "CALL 13 STATUS INPROGRESS",
+          "CALL 12 STATUS LOCALHOLD", "CALL 13 STATUS FINISHED", "CALL 12 STATUS FINISHED"},
+         20},
+        {"recording A ends, B was missed meanwhile",
+         {"answered 12", "rings 13", "CALL 13 STATUS MISSED", "wait 10000",
+          "CALL 12 STATUS FINISHED"},
+         20},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        for (const std::string& step : c.steps) {
+            int n = 0;
+            if (sscanf(step.c_str(), "answered %d", &n) == 1)
+                Answered(n);
+            else if (sscanf(step.c_str(), "rings %d", &n) == 1)
+                Rings(n, StrFormat("caller%d", n));
+            else if (sscanf(step.c_str(), "wait %d", &n) == 1)
+                Wait(static_cast<uint64_t>(n));
+            else
+                Say(step);
+        }
+        m_cmds.Take();
+        Rings(20, "carol");
+        Wait(60000);
+        const bool bAnswered = Contains(m_cmds.Take(), AnswerCmds(20).back());
+        EXPECT_EQ(bAnswered, c.current == 20);
+        ASSERT_NE(g_pCurrentCall, nullptr);
+        EXPECT_EQ(g_pCurrentCall->m_nCallId, c.current);
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
+}
+
+TEST_F(HandlerTest, ACallThatRangWhileAnotherWasCurrentIsTakenUpWhenThatOneEnds) {
+    LogIn();
+    Answered(12);
+    Wait(2000);
+    Rings(13, "bob");
+    Wait(10000);
+    m_cmds.Take();
+    Say("CALL 12 STATUS FINISHED");
+    EXPECT_EQ(g_pRingingCall, Call(13)) << "Force Answer reaches it";
+    // Its answer delay counts from the end of the current call.
+    Wait(5009);
+    EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(13).back()));
+    Wait(1);
+    EXPECT_EQ(m_cmds.Take(), AnswerCmds(13));
+    EXPECT_EQ(g_pCurrentCall, Call(13));
+}
+
+TEST_F(HandlerTest, Error24FinishesOnlyTheCallWhoseHangUpItAnswers) {
+    LogIn();
+    Answered(12);
+    Rings(13, "bob");
+    Wait(10000);
+    m_cmds.Take();
+    // The caller gives up: the machine hangs up (already over, Skype will say) and files the
+    // recording at once.
+    Say("CALL 12 STATUS MISSED");
+    EXPECT_TRUE(Contains(m_cmds.Take(), "SET CALL 12 STATUS FINISHED  "));
+    // The user picks up the other call before Skype answers the hang-up.
+    Say("CALL 13 STATUS INPROGRESS");
+    Say("ERROR 24 Cannot hangup inactive call");
+    EXPECT_EQ(g_pCurrentCall, Call(13)) << "the user's call goes on";
+    ASSERT_NE(Call(13), nullptr);
+    m_cmds.Take();
+    Rings(20, "carol");
+    Wait(60000);
+    EXPECT_FALSE(Contains(m_cmds.Take(), AnswerCmds(20).back()));
+}
+
+TEST_F(HandlerTest, ARecordingCallEndingAnyWayIsFiledOnceAndFreesTheMachine) {
+    int id = 80;
+    for (const char* end : {"MISSED", "FAILED", "BUSY", "CANCELLED"}) {
+        SCOPED_TRACE(end);
+        LogIn();
+        Answered(++id);
+        Wait(15000);
+        m_cmds.Take();
+        Say(StrFormat("CALL %d STATUS %s", id, end));
+        Cmds cmds = m_cmds.Take();
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "SET AUDIO_IN Mic"), 1);
+        EXPECT_EQ(std::count(cmds.begin(), cmds.end(), "SET AUDIO_OUT Speakers"), 1);
+        EXPECT_FALSE(m_stages.Running());
+        EXPECT_EQ(g_pCurrentCall, nullptr);
+        ASSERT_NE(Call(id), nullptr) << "kept for its message";
+        EXPECT_EQ(Call(id)->m_nDuration, 10);
+        EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+        // Skype's late or repeated words about it change nothing.
+        Say("ERROR 24 Cannot hangup inactive call");
+        Say(StrFormat("CALL %d STATUS %s", id, end));
+        Say(StrFormat("CALL %d STATUS FINISHED", id));
+        EXPECT_TRUE(m_cmds.Take().empty());
+        Rings(id + 10, "carol");
+        Wait(5010);
+        EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(id + 10).back()));
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
+}
+
+TEST_F(HandlerTest, AnUnknownStatusWordOfTheCurrentCallEndsIt) {
+    struct {
+        const char* what;
+        bool bAnswered;
+    } cases[] = {{"recorded call", true}, {"the user's own call", false}};
+    int id = 70;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        ++id;
+        if (c.bAnswered) {
+            Answered(id);
+            Wait(15000);
+        } else {
+            Rings(id);
+            Say(StrFormat("CALL %d STATUS INPROGRESS", id));
+        }
+        m_cmds.Take();
+        Say(StrFormat("CALL %d STATUS VM_FAILED", id));
+        EXPECT_EQ(g_pCurrentCall, nullptr);
+        if (c.bAnswered) {
+            const Cmds cmds = m_cmds.Take();
+            EXPECT_TRUE(Contains(cmds, "SET AUDIO_IN Mic")) << testing::PrintToString(cmds);
+            EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+        }
+        m_cmds.Take();
+        Rings(id + 10, "carol");
+        Wait(5010);
+        EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(id + 10).back()));
+        ResetCallsDataForTests();
+        std::filesystem::remove_all(UserFolder("me"));
+    }
+}
+
+TEST_F(HandlerTest, LateLinesAboutAFinishedCallDoNotBringItBack) {
+    LogIn();
+    Answered(12);
+    Wait(15000);
+    Say("CALL 12 STATUS FINISHED");
+    Rings(13, "bob");
+    Say("CALL 13 STATUS MISSED");
+    m_cmds.Take();
+    // Answers to earlier queries, arriving after the ends.
+    Say("CALL 12 STATUS INPROGRESS");
+    Say("CALL 13 STATUS RINGING");
+    EXPECT_EQ(g_pCurrentCall, nullptr);
+    EXPECT_EQ(Call(13), nullptr);
+    EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u);
+    EXPECT_TRUE(m_cmds.Take().empty());
+    Rings(20, "carol");
+    Wait(5010);
+    EXPECT_TRUE(Contains(m_cmds.Take(), AnswerCmds(20).back()));
+}
+
+TEST_F(HandlerTest, TheRecordingIsStoppedWithoutHoldingTheCallsLock) {
+    struct {
+        const char* what;
+        const char* line;  // nullptr: the user takes control
+        int duration;
+    } cases[] = {{"caller hangs up", "FINISHED", 10},
+                 {"hold", "LOCALHOLD", 10},
+                 {"missed", "MISSED", 10},
+                 {"take control", nullptr, 10}};
+    int id = 40;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LogIn();
+        Answered(++id);
+        Wait(15000);
+        const int nStops = m_stages.m_nStops;
+        if (c.line != nullptr) {
+            Say(StrFormat("CALL %d STATUS %s", id, c.line));
+        } else {
+            m_hndl.PostTakeControl();
+            Drain();
+        }
+        EXPECT_EQ(m_stages.m_nStops, nStops + 1);
+        EXPECT_EQ(m_stages.m_nStopsUnderCallsLock, 0);
+        EXPECT_EQ(Call(id)->m_nDuration, c.duration);
+        EXPECT_EQ(m_wnd.Count(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES) > 0, true);
+        Say(StrFormat("CALL %d STATUS FINISHED", id));
+        EXPECT_EQ(FilesIn(UserFolder("me")).size(), static_cast<size_t>(id - 40));
     }
 }
