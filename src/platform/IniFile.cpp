@@ -255,7 +255,11 @@ bool CIniFile::SetString(std::string_view section, std::string_view key, std::st
     if (header == std::string::npos) {
         if (!m_vecLines.empty() && !Trim(m_vecLines.back()).empty())
             m_vecLines.push_back(LineEnd());
-        m_vecLines.push_back("[" + std::string(section) + "]" + LineEnd());
+        // Appended piece by piece: gcc 12 takes "[" + std::string(...) for an overlapping copy
+        // (-Wrestrict) at -O2 and above.
+        std::string strHeader = "[";
+        strHeader.append(section).append("]").append(LineEnd());
+        m_vecLines.push_back(std::move(strHeader));
         m_vecLines.push_back(line + LineEnd());
         m_bFinalNewline = true;
         return bIntact;

@@ -60,6 +60,25 @@ public:
     }
     uint32_t m_uMs;
 };
+
+// Holds the first block until the test lets it go, so the streaming thread is certainly busy
+// for as long as the test needs, however fast or slow the machine.
+class CGatedSink : public CCollectSink {
+public:
+    void WriteBuffer(const void* data, uint32_t len) override {
+        CCollectSink::WriteBuffer(data, len);
+        m_evGo.Wait();
+    }
+    CEvent m_evGo{true, false};
+};
+
+// Waits for a condition another thread makes true; the cap only turns a hang into a failure.
+template <typename Pred>
+bool WaitUntil(Pred pred) {
+    for (int i = 0; i < 60000 && !pred(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return pred();
+}
 }  // namespace
 
 TEST(WaveSourceFromFileThread, NoticeComesOnTheStreamingThreadAfterTheLastBlock) {
@@ -87,8 +106,7 @@ TEST(WaveSourceFromFileThread, NoticeComesOnTheStreamingThreadAfterTheLastBlock)
     // The thread's last words name the source.
     const std::string end =
         StrFormat("StreamFileNotifyOnDoneOrStopOnFlagThread [Thread End [%8.8x]]", LogAddr(&src));
-    for (int i = 0; i < 200 && !log.Has(end); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(WaitUntil([&] { return log.Has(end); }));
     EXPECT_TRUE(log.Has(end, INFO));
 }
 
@@ -119,14 +137,14 @@ TEST(WaveSourceFromFileThread, AStreamingThreadThatOutlivesStopIsWaitedForBefore
     CTempDir dir;
     CWaveSourceFromFile src;
     ASSERT_TRUE(src.Init(MakeFile(dir)));
-    CSlowSink sink(1500);  // longer than Stop waits
+    CGatedSink sink;  // holds its block for longer than Stop waits
     sink.WaveSourceAttach(&src);
     CNotify notify;
     ASSERT_TRUE(src.Start(&notify));
-    while (sink.Blocks().empty())
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_TRUE(WaitUntil([&] { return !sink.Blocks().empty(); }));
     EXPECT_TRUE(src.Stop());
     EXPECT_TRUE(log.Has("CWaveSourceFromFile::Stop [ Timeout before Thread Ends ]", WARNING));
+    sink.m_evGo.Set();
     // Release frees the reader only once the loop has let go of it.
     EXPECT_TRUE(src.Release());
     EXPECT_EQ(sink.Blocks().size(), 1u);

@@ -3,6 +3,7 @@
 // Time is virtual: it moves only when every thread is waiting, so each run is the same.
 #include <gtest/gtest.h>
 
+#include "TestClock.h"
 #include "app/CableNames.h"
 #include "calls/Call.h"
 #include "calls/CallCollection.h"
@@ -11,7 +12,6 @@
 #include "main/VokraWndCore.h"
 #include "messages/MessageCollection.h"
 #include "sim/SkypeSim.h"
-#include "skype/LinkTestSupport.h"
 
 using namespace callstest;
 

@@ -6,10 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <cerrno>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "TestFiles.h"
 #include "platform/FileUtil.h"
@@ -19,8 +18,10 @@ namespace {
 
 constexpr int kKeys = 40;
 
-// Every save writes one generation: all keys carry the same number.
-[[noreturn]] void SaveForever(const std::string& path) {
+// Every save writes one generation: all keys carry the same number. After each save the writer
+// tells the parent through fdDone (one byte), so the parent kills it at a point it knows has
+// come, whatever the machine's speed.
+[[noreturn]] void SaveForever(const std::string& path, int fdDone) {
     CIniFile ini;
     if (ini.Load(path) != CIniFile::INI_LOADED)
         _exit(2);
@@ -31,7 +32,23 @@ constexpr int kKeys = 40;
         ini.SetString("Settings", "Padding", std::string(200, static_cast<char>('a' + gen % 26)));
         if (!ini.Save(path))
             _exit(3);
+        if (write(fdDone, "s", 1) != 1)
+            _exit(4);
     }
+}
+
+// Waits until the writer reports n more saves; false when it ended instead.
+bool WaitForSaves(int fd, int n) {
+    char c;
+    for (int i = 0; i < n; ++i) {
+        ssize_t r;
+        do {
+            r = read(fd, &c, 1);
+        } while (r < 0 && errno == EINTR);
+        if (r != 1)
+            return false;
+    }
+    return true;
 }
 
 TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
@@ -47,14 +64,23 @@ TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
     }
     int nGenerationsSeen = 0;
     for (int round = 0; round < 25; ++round) {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
         pid_t pid = fork();
         ASSERT_GE(pid, 0);
-        if (pid == 0)
-            SaveForever(path);
-        std::this_thread::sleep_for(std::chrono::milliseconds(3 + (round * 7) % 23));
+        if (pid == 0) {
+            close(fds[0]);
+            SaveForever(path, fds[1]);
+        }
+        close(fds[1]);
+        // The kill lands somewhere in the saves after the ones reported: the first, or a few
+        // more, so that rounds meet the writer at different points of a save.
+        const bool bSaved = WaitForSaves(fds[0], 1 + round % 4);
         kill(pid, SIGKILL);
+        close(fds[0]);
         int status = 0;
         waitpid(pid, &status, 0);
+        ASSERT_TRUE(bSaved) << "the writer ended before its saves: " << status;
         ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << status;
 
         CIniFile ini;
@@ -73,7 +99,7 @@ TEST(IniFileKill, KilledWhileSavingLeavesOneWholeGeneration) {
         if (gen > 0)
             ++nGenerationsSeen;
     }
-    EXPECT_GT(nGenerationsSeen, 0) << "the writer never got a save done";
+    EXPECT_EQ(nGenerationsSeen, 25) << "a round read the file of before its first save";
 }
 
 }  // namespace
@@ -90,6 +116,8 @@ TEST(ReadWholeFilePipe, APipeIsRefusedWithoutWaitingForAWriter) {
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
+        // A hang ends the child (SIGALRM) long after any machine, however loaded, is done.
+        alarm(120);
         CIniFile ini;
         std::string data;
         const bool bRefused = ReadWholeFile(path, 1024, data) == READ_FILE_ERROR &&
@@ -97,19 +125,9 @@ TEST(ReadWholeFilePipe, APipeIsRefusedWithoutWaitingForAWriter) {
         _exit(bRefused ? 0 : 1);
     }
     int status = 0;
-    pid_t done = 0;
-    for (int i = 0; i < 500 && done == 0; ++i) {
-        done = waitpid(pid, &status, WNOHANG);
-        if (done == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    if (done == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        ADD_FAILURE() << "reading the pipe blocked";
-    } else {
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << "reading the pipe blocked";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "TestClock.h"
 #include "platform/Desktop.h"
 #include "platform/MsgLoop.h"
 #include "sim/SkypeSim.h"
-#include "skype/LinkTestSupport.h"
 #include "skype/SkypeAccessAPI.h"
 #include "skype/SkypeApi.h"
 

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "TestClock.h"
 #include "platform/Desktop.h"
 #include "platform/MsgLoop.h"
 #include "sim/SkypeSim.h"
-#include "skype/LinkTestSupport.h"
 #include "skype/STL.h"
 #include "skype/STLSndr.h"
 #include "skype/SkypeApi.h"

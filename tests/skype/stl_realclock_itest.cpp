@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "TestClock.h"
 #include "platform/MsgLoop.h"
 #include "platform/Sync.h"
 #include "sim/SkypeSim.h"
-#include "skype/LinkTestSupport.h"
 #include "skype/STL.h"
 
 namespace {

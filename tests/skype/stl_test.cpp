@@ -1,7 +1,7 @@
 // The transport before Init: every operation refuses, says so, and starts nothing.
 #include <gtest/gtest.h>
 
-#include "skype/LinkTestSupport.h"
+#include "TestClock.h"
 #include "skype/STL.h"
 
 TEST(StlBeforeInit, EveryOperationRefusesAndLogs) {
