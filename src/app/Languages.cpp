@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -13,6 +12,7 @@
 #include "app/StringTable.h"
 #include "platform/FileUtil.h"
 #include "platform/IniFile.h"
+#include "platform/StrUtil.h"
 
 std::vector<CLanguageEntry> g_LanguageList;
 
@@ -83,16 +83,13 @@ unsigned PackMajorVersion(const CIniFile& ini) {
     std::string v;
     if (ini.GetString("Version", "ProductVersion", v, std::string::npos) == CIniFile::VALUE_MISSING)
         return 0;
-    size_t i = 0;
-    unsigned major = 0;
-    for (; i < v.size() && v[i] >= '0' && v[i] <= '9'; ++i) {
-        major = major * 10 + static_cast<unsigned>(v[i] - '0');
-        if (major > 0xFFFF)
-            return 0;  // does not fit the 16 bits of a version field
-    }
-    if (i == 0 || (i < v.size() && v[i] != '.' && v[i] != ','))
+    // A major number beyond 16 bits does not fit a version field.
+    const SDecimal major = ParseDecimal(v, 0, 0xFFFF);
+    if (major.nDigits == 0 || major.bClamped)
         return 0;
-    return major;
+    if (major.nEnd < v.size() && v[major.nEnd] != '.' && v[major.nEnd] != ',')
+        return 0;
+    return static_cast<unsigned>(major.nValue);
 }
 
 bool IsPackFileName(const std::string& name) {
@@ -128,9 +125,9 @@ std::unique_ptr<CLanguagePack> ReadPack(const std::string& path) {
     pack->m_strPath = path;
     int nBadIds = 0;
     for (const auto& [key, raw] : ini.GetSection("Strings")) {
-        char* end = nullptr;
-        unsigned long id = std::strtoul(key.c_str(), &end, 10);
-        if (key.empty() || key[0] < '0' || key[0] > '9' || *end != '\0' || id > 0xFFFF) {
+        const SDecimal parsed = ParseDecimal(key, 0, 0xFFFF);
+        const unsigned long id = static_cast<unsigned long>(parsed.nValue);
+        if (parsed.nDigits == 0 || parsed.nEnd != key.size() || parsed.bClamped) {
             ++nBadIds;
             continue;
         }

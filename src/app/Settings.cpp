@@ -25,36 +25,51 @@ constexpr const char* kShortcutName = "Vokra";
 constexpr const char* kProductLongTitle = "Vokra - Answering Machine for Skype™ users";
 }  // namespace
 
-CSettingString AudioPlaybackDeviceName;
-CSettingString AudioRecordingDeviceName;
-std::atomic<int> WinStartUp{1};
-std::atomic<int> RestoreWin{1};
-std::atomic<int> ShowBalloonTips{1};
-std::atomic<int> UseNonAuthorizedCallerSettings{0};
-std::atomic<int> DisableAnswerOfNonAuthCaller{1};
-CSettingString GreetingSoundMsgPathForNonAuth{kDefaultGreetingSound};
-CSettingString GreetingTextMsgForNonAuth;
-std::atomic<int> GreetingTextMsgAllowedForNonAuth{0};
-std::atomic<int> MaxRecordingDurationForNonAuthSec{40};
-CSettingString RcvdMsgsFolderPath;
-std::atomic<int> IsRcvdMsgsFolderLimited{0};
-std::atomic<int> RcvdMsgsFolderSize{0};
-std::atomic<int> MuteVolumeOnAnswer{0};
-CSettingString LanguageFilePath;
-std::atomic<int> AnswerAllowed{1};
-std::atomic<int> AnswerAllowedOnline{1};
-std::atomic<int> SecB4AnsweringOnline{15};
-std::atomic<int> AnswerAllowedAway{1};
-std::atomic<int> SecB4AnsweringAway{2};
-CSettingString GreetingSoundMsgPath{kDefaultGreetingSound};
-std::atomic<int> GreetingTextMsgAllowed{1};
-CSettingString GreetingTextMsg{kDefaultGreetingText};
-std::atomic<int> MaxRecordingDurationSec{120};
-std::atomic<int> DebugFileLevel{0};
-std::atomic<int> WinTop{-1};
-std::atomic<int> WinLeft{-1};
-std::atomic<int> PlayMsgWinTop{-1};
-std::atomic<int> PlayMsgWinLeft{-1};
+// Each group's keys in file order as X(variable, default); the variable's type gives the key's
+// kind. Definitions, defaults, the key table and the groups below are all made from these lists.
+#define VOKRA_AUDIO_SETTINGS(X)    \
+    X(AudioPlaybackDeviceName, "") \
+    X(AudioRecordingDeviceName, "")
+#define VOKRA_ADVANCED_SETTINGS(X)                           \
+    X(WinStartUp, 1)                                         \
+    X(RestoreWin, 1)                                         \
+    X(ShowBalloonTips, 1)                                    \
+    X(UseNonAuthorizedCallerSettings, 0)                     \
+    X(DisableAnswerOfNonAuthCaller, 1)                       \
+    X(GreetingSoundMsgPathForNonAuth, kDefaultGreetingSound) \
+    X(GreetingTextMsgForNonAuth, "")                         \
+    X(GreetingTextMsgAllowedForNonAuth, 0)                   \
+    X(MaxRecordingDurationForNonAuthSec, 40)                 \
+    X(RcvdMsgsFolderPath, "")                                \
+    X(IsRcvdMsgsFolderLimited, 0)                            \
+    X(RcvdMsgsFolderSize, 0)                                 \
+    X(MuteVolumeOnAnswer, 0)                                 \
+    X(LanguageFilePath, "")
+#define VOKRA_MAIN_SETTINGS(X)                     \
+    X(AnswerAllowed, 1)                            \
+    X(AnswerAllowedOnline, 1)                      \
+    X(SecB4AnsweringOnline, 15)                    \
+    X(AnswerAllowedAway, 1)                        \
+    X(SecB4AnsweringAway, 2)                       \
+    X(GreetingSoundMsgPath, kDefaultGreetingSound) \
+    X(GreetingTextMsgAllowed, 1)                   \
+    X(GreetingTextMsg, kDefaultGreetingText)       \
+    X(MaxRecordingDurationSec, 120)                \
+    X(DebugFileLevel, 0)
+#define VOKRA_SHEET_POSITION(X) \
+    X(WinTop, -1)               \
+    X(WinLeft, -1)
+#define VOKRA_PLAYMSG_POSITION(X) \
+    X(PlayMsgWinTop, -1)          \
+    X(PlayMsgWinLeft, -1)
+
+#define VOKRA_DEFINE_SETTING(name, def) decltype(name) name{def};
+VOKRA_AUDIO_SETTINGS(VOKRA_DEFINE_SETTING)
+VOKRA_ADVANCED_SETTINGS(VOKRA_DEFINE_SETTING)
+VOKRA_MAIN_SETTINGS(VOKRA_DEFINE_SETTING)
+VOKRA_SHEET_POSITION(VOKRA_DEFINE_SETTING)
+VOKRA_PLAYMSG_POSITION(VOKRA_DEFINE_SETTING)
+#undef VOKRA_DEFINE_SETTING
 
 namespace {
 
@@ -66,49 +81,39 @@ struct CSettingKey {
     const char* m_pszDefault;
 };
 
+constexpr CSettingKey KeyOf(const char* key, std::atomic<int>& v, int def) {
+    return {key, &v, nullptr, def, nullptr};
+}
+constexpr CSettingKey KeyOf(const char* key, CSettingString& v, const char* def) {
+    return {key, nullptr, &v, 0, def};
+}
+
+#define VOKRA_SETTING_KEY(name, def) KeyOf(#name, name, def),
 // Table order is file order. The groups are consecutive ranges of it.
 const CSettingKey g_Keys[] = {
-    {"AudioPlaybackDeviceName", nullptr, &AudioPlaybackDeviceName, 0, ""},
-    {"AudioRecordingDeviceName", nullptr, &AudioRecordingDeviceName, 0, ""},
-    {"WinStartUp", &WinStartUp, nullptr, 1, nullptr},
-    {"RestoreWin", &RestoreWin, nullptr, 1, nullptr},
-    {"ShowBalloonTips", &ShowBalloonTips, nullptr, 1, nullptr},
-    {"UseNonAuthorizedCallerSettings", &UseNonAuthorizedCallerSettings, nullptr, 0, nullptr},
-    {"DisableAnswerOfNonAuthCaller", &DisableAnswerOfNonAuthCaller, nullptr, 1, nullptr},
-    {"GreetingSoundMsgPathForNonAuth", nullptr, &GreetingSoundMsgPathForNonAuth, 0,
-     kDefaultGreetingSound},
-    {"GreetingTextMsgForNonAuth", nullptr, &GreetingTextMsgForNonAuth, 0, ""},
-    {"GreetingTextMsgAllowedForNonAuth", &GreetingTextMsgAllowedForNonAuth, nullptr, 0, nullptr},
-    {"MaxRecordingDurationForNonAuthSec", &MaxRecordingDurationForNonAuthSec, nullptr, 40, nullptr},
-    {"RcvdMsgsFolderPath", nullptr, &RcvdMsgsFolderPath, 0, ""},
-    {"IsRcvdMsgsFolderLimited", &IsRcvdMsgsFolderLimited, nullptr, 0, nullptr},
-    {"RcvdMsgsFolderSize", &RcvdMsgsFolderSize, nullptr, 0, nullptr},
-    {"MuteVolumeOnAnswer", &MuteVolumeOnAnswer, nullptr, 0, nullptr},
-    {"LanguageFilePath", nullptr, &LanguageFilePath, 0, ""},
-    {"AnswerAllowed", &AnswerAllowed, nullptr, 1, nullptr},
-    {"AnswerAllowedOnline", &AnswerAllowedOnline, nullptr, 1, nullptr},
-    {"SecB4AnsweringOnline", &SecB4AnsweringOnline, nullptr, 15, nullptr},
-    {"AnswerAllowedAway", &AnswerAllowedAway, nullptr, 1, nullptr},
-    {"SecB4AnsweringAway", &SecB4AnsweringAway, nullptr, 2, nullptr},
-    {"GreetingSoundMsgPath", nullptr, &GreetingSoundMsgPath, 0, kDefaultGreetingSound},
-    {"GreetingTextMsgAllowed", &GreetingTextMsgAllowed, nullptr, 1, nullptr},
-    {"GreetingTextMsg", nullptr, &GreetingTextMsg, 0, kDefaultGreetingText},
-    {"MaxRecordingDurationSec", &MaxRecordingDurationSec, nullptr, 120, nullptr},
-    {"DebugFileLevel", &DebugFileLevel, nullptr, 0, nullptr},
-    {"WinTop", &WinTop, nullptr, -1, nullptr},
-    {"WinLeft", &WinLeft, nullptr, -1, nullptr},
-    {"PlayMsgWinTop", &PlayMsgWinTop, nullptr, -1, nullptr},
-    {"PlayMsgWinLeft", &PlayMsgWinLeft, nullptr, -1, nullptr},
-};
+    VOKRA_AUDIO_SETTINGS(VOKRA_SETTING_KEY) VOKRA_ADVANCED_SETTINGS(VOKRA_SETTING_KEY)
+        VOKRA_MAIN_SETTINGS(VOKRA_SETTING_KEY) VOKRA_SHEET_POSITION(VOKRA_SETTING_KEY)
+            VOKRA_PLAYMSG_POSITION(VOKRA_SETTING_KEY)};
+#undef VOKRA_SETTING_KEY
+
+#define VOKRA_COUNT_SETTING(name, def) +1
+constexpr size_t kAudioKeys = 0 VOKRA_AUDIO_SETTINGS(VOKRA_COUNT_SETTING);
+constexpr size_t kAdvancedKeys = 0 VOKRA_ADVANCED_SETTINGS(VOKRA_COUNT_SETTING);
+constexpr size_t kMainKeys = 0 VOKRA_MAIN_SETTINGS(VOKRA_COUNT_SETTING);
+constexpr size_t kSheetKeys = 0 VOKRA_SHEET_POSITION(VOKRA_COUNT_SETTING);
+constexpr size_t kPlayMsgKeys = 0 VOKRA_PLAYMSG_POSITION(VOKRA_COUNT_SETTING);
+#undef VOKRA_COUNT_SETTING
 
 struct CKeyRange {
     size_t m_uBegin, m_uEnd;
 };
-constexpr CKeyRange kAudioGroup{0, 2};
-constexpr CKeyRange kAdvancedGroup{2, 16};
-constexpr CKeyRange kAllGroups{0, 26};
-constexpr CKeyRange kSheetPosition{26, 28};
-constexpr CKeyRange kPlayMsgWinPosition{28, 30};
+constexpr CKeyRange kAudioGroup{0, kAudioKeys};
+constexpr CKeyRange kAdvancedGroup{kAudioGroup.m_uEnd, kAudioGroup.m_uEnd + kAdvancedKeys};
+constexpr CKeyRange kAllGroups{0, kAdvancedGroup.m_uEnd + kMainKeys};
+constexpr CKeyRange kSheetPosition{kAllGroups.m_uEnd, kAllGroups.m_uEnd + kSheetKeys};
+constexpr CKeyRange kPlayMsgWinPosition{kSheetPosition.m_uEnd,
+                                        kSheetPosition.m_uEnd + kPlayMsgKeys};
+static_assert(kPlayMsgWinPosition.m_uEnd == std::size(g_Keys));
 
 void SetDefaults(CKeyRange r) {
     for (size_t i = r.m_uBegin; i < r.m_uEnd; ++i) {

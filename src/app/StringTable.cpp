@@ -6,7 +6,7 @@
 namespace {
 
 // Ascending by id (BuiltInText searches it by halves).
-const CBuiltInText g_BuiltInTexts[] = {
+constexpr CBuiltInText g_BuiltInTexts[] = {
     {IDS_LANGUAGE_NAME, "English - English"},
     {IDS_MENU_MESSAGES, "Messages"},
     {IDS_MENU_PLAY_NEW_MESSAGES, "Play New Messages"},
@@ -124,7 +124,27 @@ const CBuiltInText g_BuiltInTexts[] = {
     {IDS_ERR_NO_AUDIO_CABLES,
      "Could not detect installation of 'Vokra Audio Cables' audio device. \nPlease reinstall "
      "Vokra."},
+    {IDS_ERR_HELP_PAGE, "The help page could not be opened:\n%s"},
 };
+
+constexpr bool IsAscending() {
+    for (size_t i = 1; i < std::size(g_BuiltInTexts); ++i)
+        if (g_BuiltInTexts[i - 1].m_uId >= g_BuiltInTexts[i].m_uId)
+            return false;
+    return true;
+}
+static_assert(IsAscending(), "BuiltInText searches the table by halves");
+
+constexpr bool HasText(UINT id) {
+    for (const CBuiltInText& t : g_BuiltInTexts)
+        if (t.m_uId == id)
+            return t.m_pszText != nullptr && t.m_pszText[0] != '\0';
+    return false;
+}
+#define VOKRA_ASSERT_HAS_TEXT(name, number) \
+    static_assert(HasText(name), "no built-in text for " #name);
+VOKRA_TEXT_IDS(VOKRA_ASSERT_HAS_TEXT)
+#undef VOKRA_ASSERT_HAS_TEXT
 
 }  // namespace
 

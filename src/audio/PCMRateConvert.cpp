@@ -1,9 +1,10 @@
 #include "audio/PCMRateConvert.h"
 
-#include <speex/speex_resampler.h>
+#include <soxr.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstdint>
 #include <cstring>
 
 #include "app/Logger.h"
@@ -12,8 +13,9 @@
 static_assert(std::endian::native == std::endian::little, "16-bit PCM is handled as host order");
 
 namespace {
-// Speex's VoIP setting: plenty for speech at 16 kHz and several thousand times real time.
-constexpr int kResamplerQuality = SPEEX_RESAMPLER_QUALITY_VOIP;
+// soxr's medium quality: at 16 kHz flat to 7.3 kHz, tones that would fold back below the last
+// bit of a 16-bit sample, and several thousand times real time.
+constexpr unsigned long kResamplerQuality = SOXR_MQ;
 constexpr DWORD kMaxRate = 96000;
 
 bool IsConvertiblePcm(const CWaveFormat& f) {
@@ -54,16 +56,33 @@ void ConvertToInt16(const uint8_t* src, uint32_t inFrames, uint32_t inCh, uint32
         }
     }
 }
+
+bool IsAligned16(const void* p) {
+    return reinterpret_cast<uintptr_t>(p) % alignof(int16_t) == 0;
+}
+
+// n samples into dst in the target's width: 16-bit as they are, 8-bit unsigned.
+void WriteSamples(const int16_t* s, size_t n, bool b8Bit, void* dst) {
+    auto* d = static_cast<uint8_t*>(dst);
+    if (!b8Bit) {
+        std::memcpy(d, s, n * 2);
+        return;
+    }
+    for (size_t i = 0; i < n; ++i)
+        d[i] = static_cast<uint8_t>((s[i] >> 8) + 128);
+}
 }  // namespace
+
+void CPCMRateConvert::CSoxrDeleter::operator()(soxr* s) const {
+    soxr_delete(s);
+}
 
 CPCMRateConvert::~CPCMRateConvert() {
     Close();
 }
 
 void CPCMRateConvert::Close() {
-    if (m_hStream != nullptr)
-        speex_resampler_destroy(m_hStream);
-    m_hStream = nullptr;
+    m_hStream.reset();
     m_bOpen = false;
 }
 
@@ -80,10 +99,16 @@ bool CPCMRateConvert::Init(const CWaveFormat& from, const CWaveFormat& to) {
     if (!IsConvertiblePcm(from) || !IsConvertiblePcm(to))
         return false;
     if (from.nSamplesPerSec != to.nSamplesPerSec) {
-        int err = RESAMPLER_ERR_SUCCESS;
-        m_hStream = speex_resampler_init(to.nChannels, from.nSamplesPerSec, to.nSamplesPerSec,
-                                         kResamplerQuality, &err);
-        if (m_hStream == nullptr || err != RESAMPLER_ERR_SUCCESS) {
+        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+        // Speech at 16 bits needs no dither, and without it the output is reproducible.
+        io.flags |= SOXR_NO_DITHER;
+        const soxr_quality_spec_t quality = soxr_quality_spec(kResamplerQuality, 0);
+        // One channel or two: extra threads would cost more than they save.
+        const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+        soxr_error_t err = nullptr;
+        m_hStream.reset(soxr_create(from.nSamplesPerSec, to.nSamplesPerSec, to.nChannels, &err, &io,
+                                    &quality, &runtime));
+        if (!m_hStream || err != nullptr) {
             Close();
             return false;
         }
@@ -108,62 +133,85 @@ uint32_t CPCMRateConvert::Convert(const void* pSrcBuf, uint32_t uSrcBufLen, void
     const auto* src = static_cast<const uint8_t*>(pSrcBuf);
 
     // Source frames as 16-bit samples with the target's channel count.
-    m_vIn.resize(static_cast<size_t>(inFrames) * ch);
-    int16_t* in = m_vIn.data();
-    if (m_From.wBitsPerSample == 16 && inCh == ch) {
-        // The common case (recording, greetings): the samples are already what the resampler
+    const int16_t* in = nullptr;
+    if (m_From.wBitsPerSample == 16 && inCh == ch && IsAligned16(src)) {
+        // The common case (recording, greetings): the block is already what the resampler
         // takes.
-        std::memcpy(in, src, static_cast<size_t>(inFrames) * ch * 2);
+        in = reinterpret_cast<const int16_t*>(src);
     } else {
-        ConvertToInt16(src, inFrames, inCh, ch, m_From.wBitsPerSample == 8, in);
+        m_vIn.resize(static_cast<size_t>(inFrames) * ch);
+        if (m_From.wBitsPerSample == 16 && inCh == ch)
+            std::memcpy(m_vIn.data(), src, m_vIn.size() * 2);
+        else
+            ConvertToInt16(src, inFrames, inCh, ch, m_From.wBitsPerSample == 8, m_vIn.data());
+        in = m_vIn.data();
     }
-
-    const int16_t* out = in;
-    uint32_t outFrames = inFrames;
-    if (m_hStream != nullptr) {
-        // Room for the nominal output plus the resampler's rounding.
-        const uint64_t expect =
-            static_cast<uint64_t>(inFrames) * m_To.nSamplesPerSec / m_From.nSamplesPerSec + 16;
-        if (m_vOut.size() < expect * ch)
-            m_vOut.resize(expect * ch);
-        uint32_t inDone = 0;
-        outFrames = 0;
-        while (inDone < inFrames) {
-            spx_uint32_t inLen = inFrames - inDone;
-            spx_uint32_t outLen = static_cast<spx_uint32_t>(m_vOut.size() / ch) - outFrames;
-            if (outLen == 0) {
-                m_vOut.resize(m_vOut.size() * 2);
-                continue;
-            }
-            speex_resampler_process_interleaved_int(m_hStream,
-                                                    in + static_cast<size_t>(inDone) * ch, &inLen,
-                                                    m_vOut.data() + outFrames * ch, &outLen);
-            inDone += inLen;
-            outFrames += outLen;
-            if (inLen == 0 && outLen == 0)
-                break;  // the resampler made no progress
-        }
-        out = m_vOut.data();
-    }
+    if (m_hStream)
+        return Drain(in, inFrames, false, dst, uDstBufLen);
 
     const uint32_t outFrameBytes = FrameBytes(m_To);
+    uint32_t outFrames = inFrames;
     const uint32_t room = uDstBufLen / outFrameBytes;
     if (outFrames > room) {
         VLOG(WARNING, "CPCMRateConvert::Convert [ output truncated: %u of %u frames ]", room,
              outFrames);
         outFrames = room;
     }
-    auto* d = static_cast<uint8_t*>(dst);
-    const size_t samples = static_cast<size_t>(outFrames) * ch;
-    if (m_To.wBitsPerSample == 16) {
-        std::memcpy(d, out, samples * 2);
-    } else {
-        for (size_t i = 0; i < samples; ++i)
-            d[i] = static_cast<uint8_t>((out[i] >> 8) + 128);
-    }
+    WriteSamples(in, static_cast<size_t>(outFrames) * ch, m_To.wBitsPerSample == 8, dst);
     return outFrames * outFrameBytes;
 }
 
+uint32_t CPCMRateConvert::Flush(void* dst, uint32_t uDstBufLen) {
+    if (!m_bOpen || !m_hStream || dst == nullptr)
+        return 0;
+    const uint32_t n = Drain(nullptr, 0, true, dst, uDstBufLen);
+    // A tail that did not fit is lost with the stream; the caller sized dst too small.
+    if (soxr_delay(m_hStream.get()) >= 1.0)
+        VLOG(WARNING, "CPCMRateConvert::Flush [ output truncated: %.0f frames left ]",
+             soxr_delay(m_hStream.get()));
+    soxr_clear(m_hStream.get());
+    return n;
+}
+
+double CPCMRateConvert::GetDelayFrames() const {
+    return m_hStream ? soxr_delay(m_hStream.get()) : 0.0;
+}
+
+uint32_t CPCMRateConvert::Drain(const int16_t* in, uint32_t inFrames, bool bEnd, void* dst,
+                                uint32_t uDstBufLen) {
+    const uint32_t ch = m_To.nChannels;
+    const uint32_t outFrameBytes = FrameBytes(m_To);
+    const uint32_t room = uDstBufLen / outFrameBytes;
+    // 16-bit output goes straight into the caller's buffer when it can.
+    const bool bDirect = m_To.wBitsPerSample == 16 && IsAligned16(dst);
+    if (!bDirect)
+        m_vOut.resize(static_cast<size_t>(room) * ch);
+    auto* out = bDirect ? static_cast<int16_t*>(dst) : m_vOut.data();
+
+    // Without idone soxr takes the whole input and keeps what does not fit in the output.
+    size_t outFrames = 0;
+    soxr_error_t err = nullptr;
+    if (!bEnd) {
+        err = soxr_process(m_hStream.get(), in, inFrames, nullptr, out, room, &outFrames);
+    } else {
+        // The end of input: the filter hands over its tail, over several calls if it must.
+        while (err == nullptr && outFrames < room) {
+            size_t n = 0;
+            err = soxr_process(m_hStream.get(), nullptr, 0, nullptr, out + outFrames * ch,
+                               room - outFrames, &n);
+            if (n == 0)
+                break;
+            outFrames += n;
+        }
+    }
+    if (err != nullptr) {
+        VLOG(WARNING, "CPCMRateConvert::Convert [ FAILED: %s ]", err);
+        return 0;
+    }
+    if (!bDirect)
+        WriteSamples(out, outFrames * ch, m_To.wBitsPerSample == 8, dst);
+    return static_cast<uint32_t>(outFrames) * outFrameBytes;
+}
 uint32_t CPCMRateConvert::StereoToMono8(const uint8_t* in, uint32_t len, uint8_t* out) {
     const uint32_t n = len / 2;
     for (uint32_t i = 0; i < n; ++i)

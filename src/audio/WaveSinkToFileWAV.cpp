@@ -205,6 +205,10 @@ void CWaveSinkToFileWAV::WriteBuffer(const void* data, uint32_t len) {
         len = m_RateConvert.Convert(block, len, m_vConverted.data(), cap);
         block = m_vConverted.data();
     }
+    AppendData(block, len);
+}
+
+void CWaveSinkToFileWAV::AppendData(const void* block, uint32_t len) {
     // Whole frames only: a split sample would shift every later sample in the file.
     len -= len % m_OutFormat.nBlockAlign;
     if (len == 0)
@@ -236,6 +240,13 @@ bool CWaveSinkToFileWAV::Stop(CWaveNotify* /*notify*/) {
     std::lock_guard g(m_mFile);
     if (m_nState.load() != ST_RUNNING)
         return false;
+    if (m_bRateConvert) {
+        // The resampler's filter still holds the last few milliseconds of the recording.
+        m_vConverted.resize(std::max<size_t>(m_uDstBufLen, m_vConverted.size()));
+        const uint32_t len =
+            m_RateConvert.Flush(m_vConverted.data(), static_cast<uint32_t>(m_vConverted.size()));
+        AppendData(m_vConverted.data(), len);
+    }
     VLOG(INFO, "CWaveSinkToFileWAV[%8.8x]::Stop [Header Count: %d, Data Count: %d]", LogAddr(this),
          static_cast<int>(m_uHeaderCount), static_cast<int>(m_uDataCount));
     uint8_t u32[4];

@@ -42,6 +42,8 @@ public:
 
 private:
     bool WriteAll(const void* data, size_t len);
+    // Appends samples in the file's format and brings the lengths up to date (m_mFile held).
+    void AppendData(const void* block, uint32_t len);
     // Brings both length fields up to date with the samples written so far.
     bool UpdateLengths();
 

@@ -12,19 +12,13 @@
 #include <mutex>
 
 #include "app/Logger.h"
+#include "platform/StrUtil.h"
 #include "platform/Sync.h"
 
 bool HasExtension(const std::string& path, const std::string& ext) {
     if (path.empty() || ext.empty() || path.size() <= ext.size())
         return false;
-    const size_t start = path.size() - ext.size();
-    for (size_t i = 0; i < ext.size(); ++i) {
-        const auto a = static_cast<unsigned char>(path[start + i]);
-        const auto b = static_cast<unsigned char>(ext[i]);
-        if (std::tolower(a) != std::tolower(b))
-            return false;
-    }
-    return true;
+    return EqualNoCase(std::string_view(path).substr(path.size() - ext.size()), ext);
 }
 
 namespace {
@@ -492,8 +486,17 @@ bool CWaveSourceFromFileFormatMP3::DecodeFileLoop(void* block, uint32_t* length)
         }
         m_vPending.clear();
         m_uPendingPos = 0;
-        if (m_bEnd)
+        if (m_bEnd) {
+            // The resampler still holds the stream's last milliseconds; a second flush is empty.
+            if (m_nStreamRate > 0 && m_nStreamRate != static_cast<long>(kMp3OutRate)) {
+                m_vPending.resize(kMp3OutRate / 5 * 2);
+                m_vPending.resize(m_RateConvert.Flush(m_vPending.data(),
+                                                      static_cast<uint32_t>(m_vPending.size())));
+                if (!m_vPending.empty())
+                    continue;
+            }
             break;
+        }
         if (!DecodeMore()) {
             // A damaged stream ends here; what was decoded before still plays.
             m_bEnd = true;

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 #include <string>
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
 #include "app/Settings.h"
 #include "app/WindowMessages.h"
+#include "calls/CallsLock.h"
 #include "calls/SkypeCmdQueue.h"
 #include "calls/User.h"
 #include "messages/Message.h"
@@ -32,18 +34,27 @@ int SecondsToMs(int64_t seconds, int64_t extraMs) {
 
 }  // namespace
 
+const char* AnswerStateName(AnswerState state) {
+    switch (state) {
+        case ANSWER_IDLE:
+            return "IDLE";
+        case ANSWER_TIMER_SET:
+            return "TIMER_SET";
+        case ANSWER_SENT:
+            return "SENT";
+        case ANSWER_RECORDING:
+            return "RECORDING";
+        case ANSWER_RELEASING:
+            return "RELEASING";
+        case ANSWER_DONE:
+            return "DONE";
+    }
+    return "?";
+}
+
 CCall::CCall() : m_tStart(Clock().WallNow().sec) {}
 
-CCall::~CCall() {
-    if (g_pCurrentCall == this)
-        g_pCurrentCall = nullptr;
-    if (g_pRingingCall == this)
-        g_pRingingCall = nullptr;
-    if (m_pTimer != nullptr)
-        m_pTimer->ReleaseCallTimer(this);
-    if (m_pMessage != nullptr && m_pMessage->m_pCall == this)
-        m_pMessage->m_pCall = nullptr;
-}
+CCall::~CCall() = default;
 
 void CCall::init(int callId, ICallTimer* pTimer) {
     VLOG(INFO, "CCall::init callId: %d, p=%p", callId, static_cast<void*>(this));
@@ -52,7 +63,7 @@ void CCall::init(int callId, ICallTimer* pTimer) {
     m_pUser = nullptr;
     m_nCallType = CallType(-1);
     m_nStatus = CallStatus(-1);
-    for (int property : {PROP_PARTNER_HANDLE, PROP_TYPE, PROP_STATUS})
+    for (EProperty property : {PROP_PARTNER_HANDLE, PROP_TYPE, PROP_STATUS})
         QueueSkypeCmd(DeviceToSkypeCmd(D2S_GET_CALL, callId, property, ' '));
 }
 
@@ -142,32 +153,15 @@ void CCall::OnStatusChange() {
                 QueueSkypeCmd(
                     DeviceToSkypeCmd(D2S_GET_CALL, g_pCurrentCall->m_nCallId, PROP_STATUS, ' '));
             } else if (m_nAnswerState == ANSWER_IDLE) {
-                const int nSeconds = GetSecondsBeforeAnswering();
-                m_nAnswerState = ANSWER_TIMER_SET;
-                if (nSeconds < 0) {
-                    // No delay belongs to this status, and the answer rules refuse it anyway:
-                    // no timer. Force Answer still reaches the call.
-                    VLOG(INFO,
-                         "--> (1/4) [CallId: %d] No answer delay for user status %d - Answer "
-                         "timer not set",
-                         m_nCallId, gCurrentUser.m_nOnlineStatus);
-                    break;
-                }
-                const int nDelayMs = SecondsToMs(nSeconds, 10);
-                VLOG(INFO, "--> (1/4) [CallId: %d] Setting Answer timer for %d MSec", m_nCallId,
-                     nDelayMs);
-                if (m_pTimer != nullptr) {
-                    m_pTimer->KillCallTimer(this);
-                    m_pTimer->SetCallTimer(this, nDelayMs);
-                }
+                ArmAnswerTimer();
             }
             break;
 
         case CALLSTATUS_INPROGRESS:
             if (g_pCurrentCall == nullptr)
-                g_pCurrentCall = this;
+                MakeCurrent();
             if (m_bAnswered && m_nAnswerState == ANSWER_SENT) {
-                m_nAnswerState = ANSWER_RECORDING;
+                EnterState(ANSWER_RECORDING);
                 const bool bNonAuth = UseNonAuthorizedCallerSettings && !CallerIsBuddy();
                 const int nMaxSec =
                     bNonAuth ? MaxRecordingDurationForNonAuthSec : MaxRecordingDurationSec;
@@ -184,20 +178,20 @@ void CCall::OnStatusChange() {
                 }
                 m_tStart = Clock().WallNow().sec;
 
-                CMessage* pMessage = new CMessage();
+                auto pNewMessage = std::make_unique<CMessage>();
+                CMessage* pMessage = pNewMessage.get();
                 pMessage->m_pCall = this;
                 pMessage->m_bHeard = false;
                 pMessage->m_nFileSize = 0;
-                m_pMessage = pMessage;
-                if (!gMessagesDB.add(pMessage)) {
+                if (!gMessagesDB.add(std::move(pNewMessage))) {
                     // Nobody is logged in, so there is no folder to record into: hang up
                     // rather than keep the caller talking to nothing.
                     VLOG(WARNING, "--> [CallId: %d] No messages folder - nothing is recorded",
                          m_nCallId);
-                    delete pMessage;
                     Release();
                     break;
                 }
+                m_pMessage = pMessage;
                 pMessage->AudioCtrlTake();
 
                 if (m_pUser != nullptr && !m_pUser->IsPhoneNumber()) {
@@ -233,7 +227,7 @@ void CCall::OnStatusChange() {
             // Skype sends nothing after MISSED: the call is over now.
             if (g_pCurrentCall == this) {
                 EndAnswering();
-                g_pCurrentCall = nullptr;
+                LeaveCurrent();
             }
             break;
 
@@ -241,8 +235,7 @@ void CCall::OnStatusChange() {
             EndAnswering();
             // Only the current call's own end frees the machine: the end of another call must
             // not leave a recording without its limit and open the way to a second answer.
-            if (g_pCurrentCall == this)
-                g_pCurrentCall = nullptr;
+            LeaveCurrent();
             break;
 
         default:
@@ -250,7 +243,7 @@ void CCall::OnStatusChange() {
             // or it would keep the cables and block every later call.
             if (IsFinalStatus(m_nStatus) && g_pCurrentCall == this) {
                 EndAnswering();
-                g_pCurrentCall = nullptr;
+                LeaveCurrent();
             }
             break;
     }
@@ -273,15 +266,7 @@ void CCall::OnTimer() {
                         m_pTimer->SetCallTimer(this, kRecheckMs);
                     }
                 } else if (AnswerAllowed() != 0) {
-                    m_nAnswerState = ANSWER_SENT;
-                    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_IN, g_strVac1RecordingDevice));
-                    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, g_strVac2PlaybackDevice));
-                    QueueSkypeCmd(
-                        DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_INPROGRESS, ' '));
-                    m_bSkypeDevicesTaken = true;
-                    m_bAnswered = true;
-                    g_pCurrentCall = this;
-                    g_pRingingCall = nullptr;
+                    Answer();
                 }
             } else if (g_pCurrentCall != nullptr) {
                 VLOG(INFO,
@@ -289,8 +274,8 @@ void CCall::OnTimer() {
                      "progress.",
                      m_nCallId, g_pCurrentCall->m_nCallId);
             } else {
-                VLOG(INFO, "--> (2/4) [CallId: %d] Timer Event - Cancel Timer - answer state %d",
-                     m_nCallId, m_nAnswerState);
+                VLOG(INFO, "--> (2/4) [CallId: %d] Timer Event - Cancel Timer - answer state %s",
+                     m_nCallId, AnswerStateName(m_nAnswerState));
             }
             break;
 
@@ -306,10 +291,91 @@ void CCall::OnTimer() {
     }
 }
 
+void CCall::EnterState(AnswerState next) {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    m_nAnswerState = next;
+}
+
+void CCall::MakeCurrent() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    g_pCurrentCall = this;
+}
+
+void CCall::LeaveCurrent() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    if (g_pCurrentCall == this)
+        g_pCurrentCall = nullptr;
+}
+
+void CCall::LeaveRinging() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    if (g_pRingingCall == this)
+        g_pRingingCall = nullptr;
+}
+
+void CCall::BecomeRingingIfNone() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    if (g_pRingingCall == nullptr)
+        g_pRingingCall = this;
+}
+
+void CCall::Ended() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    // Force Answer has nothing left to ring for.
+    g_pRingingCall = nullptr;
+}
+
+void CCall::ForgetAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
+    g_pCurrentCall = nullptr;
+    g_pRingingCall = nullptr;
+}
+
+void CCall::Unlink() {
+    LeaveCurrent();
+    LeaveRinging();
+    if (m_pTimer != nullptr)
+        m_pTimer->ReleaseCallTimer(this);
+    if (m_pMessage != nullptr && m_pMessage->m_pCall == this)
+        m_pMessage->m_pCall = nullptr;
+    m_pMessage = nullptr;
+}
+
+void CCall::ArmAnswerTimer() {
+    const int nSeconds = GetSecondsBeforeAnswering();
+    EnterState(ANSWER_TIMER_SET);
+    if (nSeconds < 0) {
+        // No delay belongs to this status, and the answer rules refuse it anyway: no timer.
+        // Force Answer still reaches the call.
+        VLOG(INFO,
+             "--> (1/4) [CallId: %d] No answer delay for user status %d - Answer timer not set",
+             m_nCallId, gCurrentUser.m_nOnlineStatus);
+        return;
+    }
+    const int nDelayMs = SecondsToMs(nSeconds, 10);
+    VLOG(INFO, "--> (1/4) [CallId: %d] Setting Answer timer for %d MSec", m_nCallId, nDelayMs);
+    if (m_pTimer != nullptr) {
+        m_pTimer->KillCallTimer(this);
+        m_pTimer->SetCallTimer(this, nDelayMs);
+    }
+}
+
+void CCall::Answer() {
+    EnterState(ANSWER_SENT);
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_IN, g_strVac1RecordingDevice));
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_AUDIO_OUT, g_strVac2PlaybackDevice));
+    QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_INPROGRESS, ' '));
+    m_bSkypeDevicesTaken = true;
+    m_bAnswered = true;
+    MakeCurrent();
+    // Force Answer has nothing to do while a call is answered.
+    g_pRingingCall = nullptr;
+}
+
 void CCall::Release() {
     if (g_pCurrentCall != this || !m_bAnswered || m_nAnswerState > ANSWER_RECORDING)
         return;
-    m_nAnswerState = ANSWER_RELEASING;
+    EnterState(ANSWER_RELEASING);
     VLOG(INFO, "--> (4/4) [CallId: %d] Timer Event - Releasing call ", m_nCallId);
     StopRecording();
     QueueSkypeCmd(DeviceToSkypeCmd(D2S_SET_CALL, m_nCallId, PROP_STATUS_FINISHED, ' '));
@@ -350,7 +416,7 @@ void CCall::FileRecording(bool bShowSheet) {
 void CCall::EndAnswering(bool bShowSheet) {
     if (!m_bAnswered || m_nAnswerState < ANSWER_SENT || m_nAnswerState > ANSWER_RELEASING)
         return;
-    m_nAnswerState = ANSWER_DONE;
+    EnterState(ANSWER_DONE);
     if (m_pTimer != nullptr)
         m_pTimer->KillCallTimer(this);
     StopRecording();
@@ -426,11 +492,11 @@ void CCall::TakeControl() {
          m_nCallId);
     if (!m_bAnswered || m_nAnswerState < ANSWER_SENT || m_nAnswerState > ANSWER_RELEASING) {
         // Not a call the machine is answering: nothing of ours to stop or give back.
-        VLOG(INFO, "--> [CallId: %d] Take Control ignored - answer state %d", m_nCallId,
-             m_nAnswerState);
+        VLOG(INFO, "--> [CallId: %d] Take Control ignored - answer state %s", m_nCallId,
+             AnswerStateName(m_nAnswerState));
         return;
     }
-    m_nAnswerState = ANSWER_DONE;
+    EnterState(ANSWER_DONE);
     if (m_pTimer != nullptr)
         m_pTimer->KillCallTimer(this);
     RestoreSkypeDevices();

@@ -3,7 +3,9 @@
 // progress with it: the four-step answering state machine and the decision whether to answer.
 //
 // Everything here runs on the Skype message handler thread, under CCallsDataLock; the user
-// interface reads calls and the globals below under the same lock.
+// interface reads calls and the globals below under the same lock. Every change of
+// g_pCurrentCall, g_pRingingCall and a call's answer state is made by the few operations of
+// CCall marked "state operation" below (all in Call.cpp).
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -14,7 +16,24 @@ enum CallType : int {};
 enum CallStatus : int {};
 
 // The answering machine's progress with a call (m_nAnswerState).
-enum {
+//
+// state       event                                        next        commands sent
+// IDLE        RINGING, no call current                     TIMER_SET   -  (answer timer armed)
+// TIMER_SET   timer or Force Answer, details missing       TIMER_SET   -  (300 ms re-check)
+// TIMER_SET   timer or Force Answer, AnswerAllowed         SENT        SET AUDIO_IN cable 1,
+//                                                                      SET AUDIO_OUT cable 2,
+//                                                                      SET CALL id STATUS
+//                                                                      INPROGRESS
+// SENT        INPROGRESS                                   RECORDING   MESSAGE caller text
+//                                                                      (if the greeting is on)
+// SENT,       timer (recording limit), LOCALHOLD,          RELEASING   SET CALL id STATUS
+//  RECORDING   REMOTEHOLD, MISSED; no messages folder                  FINISHED
+// SENT ..     FINISHED or another end (MISSED, FAILED,     DONE        SET AUDIO_IN default,
+//  RELEASING   REFUSED, BUSY, ...; ERROR 24 while current)             SET AUDIO_OUT default
+// SENT ..     Take Control                                 DONE        SET AUDIO_IN default,
+//  RELEASING                                                           SET AUDIO_OUT default
+// DONE        anything                                     DONE        -
+enum AnswerState : int {
     ANSWER_IDLE = 0,       // nothing done yet
     ANSWER_TIMER_SET = 1,  // (1/4) waiting for the answer delay
     ANSWER_SENT = 2,       // (2/4) answer commands queued
@@ -22,6 +41,8 @@ enum {
     ANSWER_RELEASING = 4,  // (4/4) hang-up queued
     ANSWER_DONE = 5,       // recording ended, Skype's devices given back
 };
+// "IDLE", "TIMER_SET", ... for log lines.
+const char* AnswerStateName(AnswerState state);
 
 class CCall;
 class CMessage;
@@ -47,8 +68,6 @@ public:
 class CCall {
 public:
     CCall();
-    // Leaves nothing pointing at the call: the current and ringing call, the call timer and
-    // its message let go of it.
     virtual ~CCall();
     CCall(const CCall&) = delete;
     CCall& operator=(const CCall&) = delete;
@@ -74,9 +93,21 @@ public:
     int GetSecondsBeforeAnswering() const;
     void ForceAnswer();
     void TakeControl();
-    // The answered call is over: stop its audio, give Skype its devices back, file the
-    // recording. Does nothing for a call that is not being answered (states 2 to 4).
+    // State operation. The answered call is over: stop its audio, give Skype its devices back,
+    // file the recording. Does nothing for a call that is not being answered (states 2 to 4).
     void EndAnswering(bool bShowSheet = true);
+
+    // State operation. A call just created by the handler: Force Answer acts on it unless
+    // another call already rings.
+    void BecomeRingingIfNone();
+    // State operation. Skype is done with the call (a final status).
+    void Ended();
+    // State operation. Everything of the logged-in user goes (KillAll): no call is current,
+    // ringing or waiting for an answer to its hang-up.
+    static void ForgetAll();
+    // The collection drops the call: nothing may point at it afterwards (current or ringing
+    // call, call timer, its message). A current call hands over as when it ends.
+    void Unlink();
 
     // UNPLACED, FAILED, FINISHED, MISSED, REFUSED, BUSY and CANCELLED: Skype is done with it.
     static bool IsFinalStatus(int status);
@@ -88,12 +119,21 @@ public:
     CUser* m_pUser = nullptr;
     CallType m_nCallType = CallType(-1);
     CallStatus m_nStatus = CallStatus(-1);
-    int m_nAnswerState = ANSWER_IDLE;
+    // Read anywhere under the lock; changed only by EnterState.
+    AnswerState m_nAnswerState = ANSWER_IDLE;
     CMessage* m_pMessage = nullptr;  // owned by gMessagesDB
     ICallTimer* m_pTimer = nullptr;
     int m_nKnown = 0;  // bit 0 caller, bit 1 type, bit 2 status
 
 private:
+    // The only writer of m_nAnswerState.
+    void EnterState(AnswerState next);
+    // The only writers of g_pCurrentCall and g_pRingingCall.
+    void MakeCurrent();
+    void LeaveCurrent();
+    void LeaveRinging();
+    void ArmAnswerTimer();
+    void Answer();
     void Release();
     void StopRecording();
     void RestoreSkypeDevices();

@@ -8,17 +8,26 @@
 // a pointer to a call that has just been deleted. The handler never waits for the user
 // interface while it holds the lock: its commands to Skype are sent after it lets go (see
 // CSkypeCmdBatch), and its requests to the main window are posted.
+#include <cassert>
+
 #include "platform/Sync.h"
 
 extern CCriticalSection g_csCallsData;
 
 class CCallsDataLock {
 public:
-    CCallsDataLock() { g_csCallsData.Lock(); }
-    ~CCallsDataLock() { g_csCallsData.Unlock(); }
+    CCallsDataLock();
+    ~CCallsDataLock();
     CCallsDataLock(const CCallsDataLock&) = delete;
     CCallsDataLock& operator=(const CCallsDataLock&) = delete;
 };
+
+// True while the calling thread holds CCallsDataLock (for the debug checks below).
+bool CallsDataLockHeld();
+
+// Debug builds check what the comments promise: the calls lock is held where the data it
+// guards is changed. Compiled out with NDEBUG.
+#define VOKRA_ASSERT_CALLS_LOCKED() assert(CallsDataLockHeld())
 
 // Tests: every message, call and user gone, the logged-in user empty and the globals of the
 // answering state machine back to their start.

@@ -1,10 +1,12 @@
 #include "calls/SkypeMsgHndl.h"
 
+#include <cassert>
 #include <climits>
 #include <cstdlib>
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
+#include "app/StringTable.h"
 #include "app/WindowMessages.h"
 #include "calls/CallCollection.h"
 #include "calls/CallsLock.h"
@@ -16,13 +18,6 @@
 #include "skype/SkypeApi.h"
 
 namespace {
-
-// Balloon texts (string table ids) and their display times.
-constexpr WPARAM kTextSkypeNotFound = 14;
-constexpr WPARAM kTextConnectionRefused = 15;
-constexpr WPARAM kTextConnected = 16;
-
-constexpr int kSkypeErrorCallGone = 24;
 
 int ReadDecimal(const std::string& s) {
     const long n = std::strtol(s.c_str(), nullptr, 10);
@@ -63,6 +58,9 @@ CSkypeMsgHndl::~CSkypeMsgHndl() {
 }
 
 bool CSkypeMsgHndl::Start(HWND hTimerWnd, CMsgLoop* pTransportLoop) {
+    // The transport's window is made on that loop, so on its owner thread.
+    m_pTransportLoop = pTransportLoop != nullptr ? pTransportLoop : CMsgLoop::Current();
+    assert(m_pTransportLoop == nullptr || m_pTransportLoop->IsOwnerThread());
     SetTimerWnd(hTimerWnd);
     if (!m_pSTL)
         m_pSTL = std::make_unique<CSTL>();
@@ -76,6 +74,9 @@ bool CSkypeMsgHndl::Start(HWND hTimerWnd, CMsgLoop* pTransportLoop) {
 }
 
 void CSkypeMsgHndl::Stop() {
+    // The transport's window goes on its owner thread (or once that loop has ended).
+    assert(m_pTransportLoop == nullptr || m_pTransportLoop->IsOwnerThread() ||
+           m_pTransportLoop->IsClosed());
     if (m_pSTL)
         m_pSTL->End();
 }
@@ -109,6 +110,7 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 }
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
+    assert(Loop().IsOwnerThread());
     // The batch is declared first so that it ends last: commands leave after the lock is free.
     CSkypeCmdBatch batch;
     CCallsDataLock lock;
@@ -148,14 +150,14 @@ void CSkypeMsgHndl::OnConnectionStageChangeNotify(int state) {
             VLOG(INFO, "!!! Connection refused");
             if (g_pSTL != nullptr)
                 g_pSTL->Disconnect();
-            PostToMainWnd(WM_SHOW_BALLOON, kTextConnectionRefused, -1);
+            PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTION_REFUSED, -1);
             m_bFailureShown = true;
             break;
         case STL_API_NOT_AVAILABLE:
             VLOG(INFO, "!!! Skype API not available");
             if (g_pSTL != nullptr)
                 g_pSTL->Disconnect();
-            PostToMainWnd(WM_SHOW_BALLOON, kTextSkypeNotFound, -1);
+            PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_API_NOT_FOUND, -1);
             m_bFailureShown = true;
             break;
         case STL_API_AVAILABLE:
@@ -174,7 +176,7 @@ void CSkypeMsgHndl::OnConnectionStageChangeNotify(int state) {
                 Queue(DeviceToSkypeCmd(D2S_GET_CURRENTUSERHANDLE));
             }
             if (m_bFailureShown)
-                PostToMainWnd(WM_SHOW_BALLOON, kTextConnected, 10);
+                PostToMainWnd(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTED, 10);
             break;
         default:
             VLOG(INFO, "!!! check it out (%d)", state);
@@ -220,7 +222,8 @@ void CSkypeMsgHndl::OnSkypeCmdMsg(const SkypeToDeviceCmd& cmd) {
             break;
         case S2D_ERROR:
             // Skype no longer knows the call: the current call is over, as if it had said so.
-            if (cmd.m_nErrorCode == kSkypeErrorCallGone && g_pCurrentCall != nullptr) {
+            if (cmd.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL &&
+                g_pCurrentCall != nullptr) {
                 CCall* pCall = nullptr;
                 if (gCallsDB.Get(g_pCurrentCall->m_nCallId, pCall)) {
                     pCall->set(CallStatus(CALLSTATUS_FINISHED));
@@ -267,7 +270,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUsers(const SkypeToDeviceCmd& cmd) {
         const std::string strName = Trim(strList.substr(start, end - start));
         start = end + 1;
         // Telephone numbers are no Skype users to ask about.
-        if (strName.empty() || strName[0] == '+')
+        if (strName.empty() || IsPhoneNumber(strName))
             continue;
         gUsersDB.GetOrCreate(strName);
     }
@@ -316,11 +319,10 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
         // Skype's own devices are learnt before the call can be answered.
         Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_IN));
         Queue(DeviceToSkypeCmd(D2S_GET_AUDIO_OUT));
-        pCall = new CCall();
-        pCall->init(cmd.m_nCallId, this);
-        gCallsDB.Add(pCall);
-        if (g_pRingingCall == nullptr)
-            g_pRingingCall = pCall;
+        auto pNewCall = std::make_unique<CCall>();
+        pNewCall->init(cmd.m_nCallId, this);
+        pCall = gCallsDB.Add(std::move(pNewCall));
+        pCall->BecomeRingingIfNone();
     }
     switch (cmd.m_nProperty) {
         case PROP_PARTNER_HANDLE:
@@ -348,22 +350,22 @@ void CSkypeMsgHndl::SettleEndedCall(CCall* pCall) {
         (pCall->m_pMessage == nullptr && pCall->m_nAnswerState == ANSWER_DONE)) {
         VLOG(INFO, "Deleting pCall: CallID: %d, Status: %d, ", pCall->m_nCallId,
              static_cast<int>(pCall->m_nStatus));
-        if (g_pCurrentCall == pCall)
-            g_pCurrentCall = nullptr;
+        pCall->Ended();
         gCallsDB.Del(pCall->m_nCallId);
+        return;
     }
-    g_pRingingCall = nullptr;
+    pCall->Ended();
 }
 
 void CSkypeMsgHndl::KillAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "Kill all associated with the current username");
     // A call being answered ends first: its recording is filed under its final name and Skype
     // gets its own devices back before the call records go.
     if (g_pCurrentCall != nullptr)
         g_pCurrentCall->EndAnswering(false);
     KillCallTimer(nullptr);
-    g_pCurrentCall = nullptr;
-    g_pRingingCall = nullptr;
+    CCall::ForgetAll();
     gMessagesDB.deleteAll();
     gCallsDB.RemoveAll();
     gUsersDB.Remove(gCurrentUser.m_strUserName);
@@ -373,6 +375,7 @@ void CSkypeMsgHndl::KillAll() {
 }
 
 bool CSkypeMsgHndl::SetCallTimer(CCall* pCall, int ms) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     if (m_pTimerCall != nullptr)
         return false;
     // A delay of nothing (or less) would fire at once as if the time had passed.
@@ -393,6 +396,7 @@ bool CSkypeMsgHndl::SetCallTimer(CCall* pCall, int ms) {
 }
 
 bool CSkypeMsgHndl::KillCallTimer(CCall* pCall) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     KillTimer(m_hTimerWnd.load(), MAIN_WND_TIMER_CALL);
     const bool bWasHolder = pCall != nullptr && m_pTimerCall == pCall;
     m_pTimerCall = nullptr;

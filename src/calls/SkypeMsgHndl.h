@@ -87,4 +87,6 @@ private:
     // late (the window timer repeats until it is stopped) must not end this one early.
     uint64_t m_uTimerDueMs = 0;
     std::unique_ptr<CSTL> m_pSTL;
+    // The loop the transport's window lives on (debug checks of its owner thread).
+    CMsgLoop* m_pTransportLoop = nullptr;
 };

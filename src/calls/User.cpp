@@ -33,7 +33,8 @@ void CUser::init(const std::string& username) {
         VLOG(WARNING, "CUser::init: empty user name, no properties asked for");
         return;
     }
-    for (int property : {PROP_FULLNAME, PROP_DISPLAYNAME, PROP_ONLINESTATUS, PROP_BUDDYSTATUS})
+    for (EProperty property :
+         {PROP_FULLNAME, PROP_DISPLAYNAME, PROP_ONLINESTATUS, PROP_BUDDYSTATUS})
         QueueSkypeCmd(DeviceToSkypeCmd(D2S_GET_USER, username, property));
 }
 
@@ -95,5 +96,9 @@ std::string CUser::GetNameAndHandle() const {
 }
 
 bool CUser::IsPhoneNumber() const {
-    return m_strUserName.rfind('+', 0) == 0 || m_strUserName.rfind("00", 0) == 0;
+    return ::IsPhoneNumber(m_strUserName);
+}
+
+bool IsPhoneNumber(const std::string& username) {
+    return username.starts_with('+') || username.starts_with("00");
 }

@@ -43,5 +43,9 @@ public:
     int m_nLastOnlineTimestamp = 0;
 };
 
+// A SkypeOut telephone number rather than a Skype name: it begins with "+" or "00" (a Skype
+// name begins with a letter). The one rule for callers and for the entries of a users list.
+bool IsPhoneNumber(const std::string& username);
+
 // The user logged in to Skype on this computer; empty user name while none is known.
 extern CUser gCurrentUser;

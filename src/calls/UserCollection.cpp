@@ -1,7 +1,10 @@
 #include "calls/UserCollection.h"
 
+#include <cassert>
+
 #include "app/Logger.h"
 #include "app/WindowMessages.h"
+#include "calls/CallsLock.h"
 
 CUserCollection gUsersDB{CProcessWide{}};
 
@@ -18,36 +21,41 @@ CUserCollection::~CUserCollection() {
 }
 
 void CUserCollection::DeleteAll() {
-    // gCurrentUser is not ours; it is recognised by its address, since at process exit it may
-    // already be gone.
-    for (auto& [name, pUser] : m_mapUsers)
-        if (pUser != &gCurrentUser)
-            delete pUser;
+    // gCurrentUser is not among the owned ones, so at process exit (when it may already be
+    // gone) it is never touched.
     m_mapUsers.clear();
-    m_vecReplaced.clear();
+    m_vecOwned.clear();
+}
+
+CUser* CUserCollection::Add(std::unique_ptr<CUser> pUser) {
+    if (!pUser)
+        return nullptr;
+    CUser* pAdded = pUser.get();
+    m_vecOwned.push_back(std::move(pUser));
+    Enter(pAdded);
+    return pAdded;
 }
 
 void CUserCollection::Add(CUser* pUser) {
     if (pUser == nullptr)
         return;
+    // Every other user comes with its owner (the unique_ptr form).
+    assert(pUser == &gCurrentUser);
+    Enter(pUser);
+}
+
+void CUserCollection::Enter(CUser* pUser) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CUserCollection::Add: %s", pUser->m_strUserName.c_str());
-    CUser*& pEntry = m_mapUsers[pUser->m_strUserName];
-    if (pEntry != nullptr && pEntry != pUser && pEntry != &gCurrentUser)
-        m_vecReplaced.emplace_back(pEntry);
-    pEntry = pUser;
+    m_mapUsers[pUser->m_strUserName] = pUser;
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
 }
 
 bool CUserCollection::Remove(const std::string& username) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CUserCollection::Remove: %s", username.c_str());
-    auto it = m_mapUsers.find(username);
-    const bool bRemoved = it != m_mapUsers.end();
-    if (bRemoved) {
-        // Only the logged-in user is ever removed; anything else stays alive for its calls.
-        if (it->second != &gCurrentUser)
-            m_vecReplaced.emplace_back(it->second);
-        m_mapUsers.erase(it);
-    }
+    // Only the entry goes: a user of ours stays alive for the calls that point at it.
+    const bool bRemoved = m_mapUsers.erase(username) > 0;
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
     return bRemoved;
 }
@@ -65,8 +73,7 @@ CUser* CUserCollection::GetOrCreate(const std::string& username) {
     CUser* pUser = nullptr;
     if (Get(username, pUser))
         return pUser;
-    pUser = new CUser();
-    pUser->init(username);
-    Add(pUser);
-    return pUser;
+    auto pNew = std::make_unique<CUser>();
+    pNew->init(username);
+    return Add(std::move(pNew));
 }

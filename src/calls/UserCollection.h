@@ -16,8 +16,11 @@ public:
     CUserCollection(const CUserCollection&) = delete;
     CUserCollection& operator=(const CUserCollection&) = delete;
 
-    // Enters the user under its user name; an entry of the same name is replaced. Calls may
-    // still point at the replaced user, so it is kept (not listed) until the database goes.
+    // Enters the user under its user name and keeps it; returns it. An entry of the same name
+    // is replaced. Calls may still point at the replaced user, so it is kept (not listed) until
+    // the database goes.
+    CUser* Add(std::unique_ptr<CUser> pUser);
+    // Enters the logged-in user, which the collection lists but does not own.
     void Add(CUser* pUser);
     // Removes the entry without deleting the user (one of ours is kept, like a replaced one).
     bool Remove(const std::string& username);
@@ -33,8 +36,11 @@ public:
     const std::unordered_map<std::string, CUser*>& GetMap() const { return m_mapUsers; }
 
 private:
+    void Enter(CUser* pUser);
+
+    // Lookup only; the users themselves are owned below (all but gCurrentUser).
     std::unordered_map<std::string, CUser*> m_mapUsers;
-    std::vector<std::unique_ptr<CUser>> m_vecReplaced;
+    std::vector<std::unique_ptr<CUser>> m_vecOwned;
     bool m_bProcessWide = false;
 };
 

@@ -168,8 +168,6 @@ CMessage::CMessage() = default;
 CMessage::~CMessage() {
     if (m_bAudioTaken)
         AudioCtrlBreak();
-    if (m_pCall != nullptr && m_pCall->m_pMessage == this)
-        m_pCall->m_pMessage = nullptr;
 }
 
 std::string CMessage::GetFileName() const {
@@ -297,7 +295,7 @@ bool CMessage::DeleteVoiceMessageFile() {
         return false;
     const std::string strPath = strFolder + GetFileName();
     if (unlink(strPath.c_str()) != 0) {
-        VLOG(WARNING, "CMessage::DeleteVoiceMessageFile: cannot delete '%s': %s", strPath.c_str(),
+        VLOG(WARNING, "CMessage::DeleteVoiceMessageFile: cannot remove '%s': %s", strPath.c_str(),
              strerror(errno));
         return false;
     }

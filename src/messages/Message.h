@@ -17,7 +17,8 @@ inline constexpr const char* g_szLastVoiceMsgFileName = "lastvoicemsg.wav";
 class CMessage {
 public:
     CMessage();
-    // Stops the audio stages if they run for this message; the call lets go of it.
+    // Stops the audio stages if they run for this message. Its call lets go of it where the
+    // collection drops it.
     virtual ~CMessage();
     CMessage(const CMessage&) = delete;
     CMessage& operator=(const CMessage&) = delete;

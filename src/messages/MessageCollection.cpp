@@ -14,6 +14,7 @@
 #include "app/WindowMessages.h"
 #include "calls/Call.h"
 #include "calls/CallCollection.h"
+#include "calls/CallsLock.h"
 #include "calls/UserCollection.h"
 #include "platform/FileUtil.h"
 
@@ -76,6 +77,7 @@ std::string CMessageCollection::GetMessagesFolderPath() const {
 }
 
 bool CMessageCollection::init(const std::string& username) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::init username: %s", username.c_str());
     m_strUserName = username;
     if (username.empty()) {
@@ -105,34 +107,41 @@ void CMessageCollection::ReadSavedMessages() {
             continue;
         }
         CUser* pUser = gUsersDB.GetOrCreate(parsed.m_strUserName);
-        CCall* pCall = new CCall();
-        pCall->init(--nCallId, pUser, parsed.m_tStart, parsed.m_nDuration);
-        gCallsDB.Add(pCall);
-        CMessage* pMessage = new CMessage();
+        auto pNewCall = std::make_unique<CCall>();
+        pNewCall->init(--nCallId, pUser, parsed.m_tStart, parsed.m_nDuration);
+        CCall* pCall = gCallsDB.Add(std::move(pNewCall));
+        auto pMessage = std::make_unique<CMessage>();
         pMessage->m_pCall = pCall;
         pMessage->m_bHeard = parsed.m_bHeard;
         pMessage->m_nFileSize = st.st_size > INT_MAX ? INT_MAX : static_cast<int>(st.st_size);
         pMessage->m_strFileName = name;
-        pCall->m_pMessage = pMessage;
-        m_Messages.push_front(pMessage);
+        pCall->m_pMessage = pMessage.get();
+        m_Messages.push_front(std::move(pMessage));
         PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
     }
 }
 
-bool CMessageCollection::add(CMessage* pMessage) {
+bool CMessageCollection::add(std::unique_ptr<CMessage> pMessage) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::add");
-    if (m_strUserName.empty() || pMessage == nullptr)
+    if (m_strUserName.empty() || !pMessage) {
+        if (pMessage)
+            Discard(std::move(pMessage));
         return false;
-    m_Messages.push_front(pMessage);
+    }
+    m_Messages.push_front(std::move(pMessage));
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_MESSAGES, 0);
     return true;
 }
 
 void CMessageCollection::del(CMessage* pMessage) {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::del");
-    auto it = std::find(m_Messages.begin(), m_Messages.end(), pMessage);
+    auto it = std::find_if(m_Messages.begin(), m_Messages.end(),
+                           [&](const std::unique_ptr<CMessage>& p) { return p.get() == pMessage; });
     if (it != m_Messages.end()) {
+        std::unique_ptr<CMessage> pOwned = std::move(*it);
         m_Messages.erase(it);
         // Only the message's own call: another one may have taken its id meanwhile. The call
         // still going on (taken over by the user, or being hung up) stays until Skype ends it:
@@ -141,27 +150,42 @@ void CMessageCollection::del(CMessage* pMessage) {
         if (pMessage->m_pCall != nullptr && pMessage->m_pCall != g_pCurrentCall &&
             gCallsDB.Get(pMessage->m_pCall->m_nCallId, pListed) && pListed == pMessage->m_pCall)
             gCallsDB.Del(pListed->m_nCallId);
-        delete pMessage;
+        Discard(std::move(pOwned));
     }
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);
 }
 
 void CMessageCollection::deleteAll() {
+    VOKRA_ASSERT_CALLS_LOCKED();
     VLOG(INFO, "CMessageCollection::deleteAll - Removing all Messages from MessageCollection DB");
     DeleteMessages();
 }
 
 void CMessageCollection::DeleteMessages() {
-    std::list<CMessage*> messages;
+    std::list<std::unique_ptr<CMessage>> messages;
     messages.swap(m_Messages);
-    for (CMessage* pMessage : messages)
-        delete pMessage;
+    for (std::unique_ptr<CMessage>& pMessage : messages)
+        Discard(std::move(pMessage));
     m_strUserName.clear();
+}
+
+void CMessageCollection::Discard(std::unique_ptr<CMessage> pMessage) {
+    if (pMessage->m_pCall != nullptr && pMessage->m_pCall->m_pMessage == pMessage.get())
+        pMessage->m_pCall->m_pMessage = nullptr;
+    // The message's destructor stops a recording still running for it.
+}
+
+std::vector<CMessage*> CMessageCollection::GetMessages() const {
+    std::vector<CMessage*> vec;
+    vec.reserve(m_Messages.size());
+    for (const std::unique_ptr<CMessage>& pMessage : m_Messages)
+        vec.push_back(pMessage.get());
+    return vec;
 }
 
 uint64_t CMessageCollection::GetMessagesFolderSizeBytes() const {
     uint64_t uTotal = 0;
-    for (const CMessage* pMessage : m_Messages)
+    for (const std::unique_ptr<CMessage>& pMessage : m_Messages)
         uTotal += static_cast<uint64_t>(std::max(0, pMessage->m_nFileSize));
     VLOG(INFO, "GetMessagesFolderSizeBytes: Total of %llu bytes in %d files",
          static_cast<unsigned long long>(uTotal), static_cast<int>(m_Messages.size()));
@@ -170,7 +194,7 @@ uint64_t CMessageCollection::GetMessagesFolderSizeBytes() const {
 
 int CMessageCollection::GetNumNewSavedVoiceMessages() const {
     int nNew = 0;
-    for (const CMessage* pMessage : m_Messages)
+    for (const std::unique_ptr<CMessage>& pMessage : m_Messages)
         nNew += pMessage->m_bHeard ? 0 : 1;
     VLOG(INFO, "GetNumNewSavedVoiceMessages: Total %d new messages out of %d", nNew,
          static_cast<int>(m_Messages.size()));

@@ -7,7 +7,9 @@
 // marks and deletes them. Both do so under CCallsDataLock.
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "calls/User.h"
 #include "messages/Message.h"
@@ -26,8 +28,9 @@ public:
     // Takes the user name and reads that user's saved messages; false for an empty name.
     bool init(const std::string& username);
     void ReadSavedMessages();
-    // Puts the message in front; false (the message is not taken) while nobody is logged in.
-    bool add(CMessage* pMessage);
+    // Puts the message in front and keeps it; false while nobody is logged in (the message is
+    // then dropped).
+    bool add(std::unique_ptr<CMessage> pMessage);
     // Drops the message and its call. The caller deletes the file first.
     void del(CMessage* pMessage);
     // Deletes every message (stopping a recording in progress) and forgets the user name.
@@ -36,13 +39,16 @@ public:
     uint64_t GetMessagesFolderSizeBytes() const;
     int GetNumNewSavedVoiceMessages() const;
     // The messages, newest insertion first. Read under CCallsDataLock.
-    const std::list<CMessage*>& GetMessages() const { return m_Messages; }
+    std::vector<CMessage*> GetMessages() const;
 
     std::string m_strUserName;
-    std::list<CMessage*> m_Messages;
 
 private:
     void DeleteMessages();
+    // A message leaving the list: its call lets go of it; its recording, if any, stops.
+    static void Discard(std::unique_ptr<CMessage> pMessage);
+
+    std::list<std::unique_ptr<CMessage>> m_Messages;
     bool m_bProcessWide = false;
 };
 

@@ -15,19 +15,6 @@ struct CParsedLine {
     std::string_view value;  // raw value of a key line (blanks trimmed, quotes kept)
 };
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r';
-}
-
-std::string_view Trim(std::string_view s) {
-    size_t b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
-        ++b;
-    while (e > b && IsBlank(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
 CParsedLine ParseLine(std::string_view line) {
     CParsedLine p;
     std::string_view t = Trim(line);
@@ -49,21 +36,6 @@ CParsedLine ParseLine(std::string_view line) {
     p.kind = LINE_KEY;
     p.value = Trim(t.substr(eq + 1));
     return p;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
 }
 
 std::string_view Unquote(std::string_view v) {
@@ -230,26 +202,11 @@ CIniFile::EValue CIniFile::GetInt(std::string_view section, std::string_view key
     size_t i = 0;
     while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
         ++i;
-    bool bNeg = false;
-    if (i < s.size() && (s[i] == '-' || s[i] == '+'))
-        bNeg = s[i++] == '-';
-    int64_t n = 0;
-    size_t digits = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i, ++digits) {
-        n = n * 10 + (s[i] - '0');
-        if (n > 0xFFFFFFFFll)
-            return VALUE_MALFORMED;
-    }
-    if (digits == 0)
+    // Up to 0xFFFFFFFF: "%u" of a negative number, whose unsigned value maps back onto it.
+    const SDecimal d = ParseDecimal(std::string_view(s).substr(i), INT32_MIN, UINT32_MAX);
+    if (d.nDigits == 0 || d.bClamped)
         return VALUE_MALFORMED;
-    if (bNeg) {
-        if (n > 0x80000000ll)
-            return VALUE_MALFORMED;
-        value = static_cast<int32_t>(-n);
-    } else {
-        // "%u" of a negative number: the unsigned value maps back onto it.
-        value = static_cast<int32_t>(static_cast<uint32_t>(n));
-    }
+    value = static_cast<int32_t>(static_cast<uint32_t>(d.nValue));
     return VALUE_OK;
 }
 
@@ -290,7 +247,7 @@ bool CIniFile::SetString(std::string_view section, std::string_view key, std::st
         }
     }
     // The reader strips blanks and one enclosing pair of quotes: protect what would be lost.
-    if (!v.empty() && (v.front() == '"' || IsBlank(v.front()) || IsBlank(v.back())))
+    if (!v.empty() && (v.front() == '"' || IsBlankChar(v.front()) || IsBlankChar(v.back())))
         v = '"' + v + '"';
     std::string line = std::string(key) + "=" + v;
 

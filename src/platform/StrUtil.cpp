@@ -1,5 +1,7 @@
 #include "platform/StrUtil.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <vector>
 
@@ -63,5 +65,78 @@ bool IsValidUtf8(std::string_view s) {
             return false;
         i += len;
     }
+    return true;
+}
+
+SDecimal ParseDecimal(std::string_view s, int64_t nMin, int64_t nMax) {
+    SDecimal d;
+    size_t i = 0;
+    bool bNegative = false;
+    if (nMin < 0 && i < s.size() && (s[i] == '+' || s[i] == '-'))
+        bNegative = s[i++] == '-';
+    // The magnitude stops growing past 2^63, which is beyond every bound.
+    constexpr uint64_t kCap = uint64_t{1} << 63;
+    uint64_t m = 0;
+    const size_t nFirst = i;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+        if (m > kCap / 10)
+            m = kCap + 1;  // m * 10 would exceed the cap (and might wrap)
+        else
+            m = std::min(m * 10 + static_cast<uint64_t>(s[i] - '0'), kCap + 1);
+    }
+    d.nDigits = i - nFirst;
+    if (d.nDigits == 0)
+        return d;
+    d.nEnd = i;
+    if (bNegative) {
+        // -m fits when m is at most the magnitude of nMin (computed without overflow).
+        const uint64_t limit = 0 - static_cast<uint64_t>(nMin);
+        if (m > limit) {
+            d.nValue = nMin;
+            d.bClamped = true;
+            return d;
+        }
+        d.nValue = static_cast<int64_t>(0 - m);
+    } else if (m > static_cast<uint64_t>(INT64_MAX)) {
+        d.nValue = INT64_MAX;
+        d.bClamped = true;
+    } else {
+        d.nValue = static_cast<int64_t>(m);
+    }
+    if (d.nValue > nMax) {
+        d.nValue = nMax;
+        d.bClamped = true;
+    } else if (d.nValue < nMin) {
+        d.nValue = nMin;
+        d.bClamped = true;
+    }
+    return d;
+}
+
+int ReadLeadingInt(std::string_view s) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+        ++i;
+    return static_cast<int>(ParseDecimal(s.substr(i), INT_MIN, INT_MAX).nValue);
+}
+
+std::string_view Trim(std::string_view s) {
+    size_t b = 0, e = s.size();
+    while (b < e && IsBlankChar(s[b]))
+        ++b;
+    while (e > b && IsBlankChar(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     return true;
 }

@@ -19,6 +19,9 @@
 //   const int id = sim.IncomingCall("alice");  // CALL id CONF_ID 0, CALL id STATUS RINGING
 //   ...                                   // the program answers: SET CALL id STATUS INPROGRESS
 //   sim.CallerHangsUp(id);                // CALL id DURATION n, CALL id STATUS FINISHED
+//
+// Calls carry sound when a CSimCallAudio (sim/SkypeSimAudio.h) is plugged in with SetCallAudio:
+// the caller's voice plays into AUDIO_OUT and what the caller hears is recorded from AUDIO_IN.
 #include <atomic>
 #include <cstdint>
 #include <deque>

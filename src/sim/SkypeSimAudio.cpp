@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <utility>
 
 #include "app/Logger.h"
@@ -134,6 +135,9 @@ struct CSimCallAudio::CCallSound {
     CStream* m_pPlay = nullptr;
     CStream* m_pRecord = nullptr;
     int m_nStretch = 0;
+    // A start that waits for the devices of the stretch before it to close: a device may take
+    // one user at a time, and the new stretch often wants the same one.
+    std::optional<std::pair<std::string, std::string>> m_pendingStart;
 };
 
 class CSimCallAudio::CThread : public CMsgThread {
@@ -275,7 +279,15 @@ void CSimCallAudio::StartCall(int nCallId, const std::string& strIn, const std::
     if (!pCall)
         pCall = std::make_unique<CCallSound>();
     StopCall(nCallId);  // a start without a stop: the old stretch ends here
-    CCallSound& call = *pCall;
+    if (HasStreams(nCallId)) {
+        pCall->m_pendingStart.emplace(strIn, strOut);
+        return;
+    }
+    BeginStretch(nCallId, *pCall, strIn, strOut);
+}
+
+void CSimCallAudio::BeginStretch(int nCallId, CCallSound& call, const std::string& strIn,
+                                 const std::string& strOut) {
     ++call.m_nStretch;
     VLOG(INFO, "CSimCallAudio call %d sound starts: in \"%s\", out \"%s\"", nCallId, strIn.c_str(),
          strOut.c_str());
@@ -284,11 +296,17 @@ void CSimCallAudio::StartCall(int nCallId, const std::string& strIn, const std::
     UpdateCarrying(nCallId);
 }
 
+bool CSimCallAudio::HasStreams(int nCallId) const {
+    return std::any_of(m_mapStreams.begin(), m_mapStreams.end(),
+                       [&](const auto& entry) { return entry.second->m_nCallId == nCallId; });
+}
+
 void CSimCallAudio::StopCall(int nCallId) {
     auto it = m_mapCalls.find(nCallId);
     if (it == m_mapCalls.end())
         return;
     CCallSound& call = *it->second;
+    call.m_pendingStart.reset();
     // Let go first: a stream with nothing queued closes (and is gone) inside StopStream.
     CStream* pPlay = std::exchange(call.m_pPlay, nullptr);
     CStream* pRecord = std::exchange(call.m_pRecord, nullptr);
@@ -512,15 +530,18 @@ void CSimCallAudio::CloseStream(CStream& s) {
             itCall->second->m_pRecord = nullptr;
     }
     m_mapStreams.erase({s.m_kind, s.m_hDevice});  // s is gone from here on
-    UpdateCarrying(nCallId);
+    if (itCall != m_mapCalls.end() && itCall->second->m_pendingStart && !HasStreams(nCallId)) {
+        const auto [strIn, strOut] = *std::exchange(itCall->second->m_pendingStart, std::nullopt);
+        BeginStretch(nCallId, *itCall->second, strIn, strOut);
+    } else {
+        UpdateCarrying(nCallId);
+    }
     if (m_bShuttingDown && m_mapStreams.empty())
         m_pThread->Quit();
 }
 
 void CSimCallAudio::UpdateCarrying(int nCallId) {
-    const bool bCarrying =
-        std::any_of(m_mapStreams.begin(), m_mapStreams.end(),
-                    [&](const auto& entry) { return entry.second->m_nCallId == nCallId; });
+    const bool bCarrying = HasStreams(nCallId);
     Change(nCallId, [&](CSimCallAudioState& st) { st.m_bCarrying = bCarrying; });
 }
 

@@ -84,6 +84,9 @@ private:
     void OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void StartCall(int nCallId, const std::string& strIn, const std::string& strOut);
     void StopCall(int nCallId);
+    void BeginStretch(int nCallId, CCallSound& call, const std::string& strIn,
+                      const std::string& strOut);
+    bool HasStreams(int nCallId) const;
     void StartPlaying(int nCallId, CCallSound& call, const std::string& strDevice);
     void StartRecording(int nCallId, CCallSound& call, const std::string& strDevice);
     void OnBufferBack(EWaveKind kind, HWAVE hDevice, WAVEHDR* pHdr);

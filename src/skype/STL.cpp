@@ -22,6 +22,13 @@ constexpr uint32_t kEndSettleMs = 100;
 size_t Identity(const void* p) {
     return static_cast<size_t>(reinterpret_cast<uintptr_t>(p));
 }
+
+// Replies are timed on the monotonic clock: a step of the system clock (set by the user, or a
+// time sync) must not make Skype look silent. 32 bits of wrap-around hold 49 days, far more
+// than any age measured here.
+uint32_t MonotonicMs32() {
+    return static_cast<uint32_t>(Clock().NowMs());
+}
 }  // namespace
 
 CSTL::CSTL()
@@ -321,7 +328,7 @@ void CSTL::CheckIfTimeoutOnWaitingAckCmd() {
     if (m_qWait.empty())
         return;
     const DeviceToSkypeCmd& first = *m_qWait.front();
-    if (WallMs32() - first.m_dwSentMs < kReplyTimeoutMs)
+    if (MonotonicMs32() - first.m_dwSentMs < kReplyTimeoutMs)
         return;
     VLOG(INFO, "CSTL::CheckIfTimeoutOnWaitingAckCmd - Reply Timeout on Ack CMD [%#zx]",
          Identity(&first));
@@ -354,7 +361,7 @@ void CSTL::SendNextAckCmdIfPossible() {
     while (static_cast<int>(m_qWait.size()) < m_nWindowSize && !m_qIn.empty()) {
         std::unique_ptr<DeviceToSkypeCmd> pCmd = std::move(m_qIn.front());
         m_qIn.pop_front();
-        pCmd->m_dwSentMs = WallMs32();
+        pCmd->m_dwSentMs = MonotonicMs32();
         const DeviceToSkypeCmd& cmd = *pCmd;
         m_qWait.push_back(std::move(pCmd));
         m_pSender->PostCmd(cmd);

@@ -1,5 +1,8 @@
 #include "skype/STLSndr.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "app/Logger.h"
 #include "platform/Clock.h"
 #include "platform/Desktop.h"
@@ -76,13 +79,14 @@ int CSTLSndr::SendToSkype(HWND hWndSkype, const std::string& text) {
         return -1;  // not a line Skype could read; already logged
     m_nLinesSent.fetch_add(1);
 
-    const uint32_t uStart = WallMs32();
+    // Timed on the monotonic clock, so that a step of the system clock is no slow delivery.
+    const uint64_t uStart = Clock().NowMs();
     const std::optional<LRESULT> result = Desktop().SendCopyData(
         hWndSkype, m_hWndSTL.load(), block.dwData, block.lpData, block.cbData);
-    const uint32_t uElapsed = WallMs32() - uStart;
+    const uint64_t uElapsed = Clock().NowMs() - uStart;
 
     Sleep(kLineGapMs);
     if (!result || *result == 0)
         return -1;
-    return static_cast<int>(uElapsed);
+    return static_cast<int>(std::min<uint64_t>(uElapsed, INT32_MAX));
 }

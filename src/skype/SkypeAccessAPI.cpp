@@ -1,9 +1,9 @@
 #include "skype/SkypeAccessAPI.h"
 
-#include <climits>
 #include <initializer_list>
 
 #include "app/Logger.h"
+#include "platform/StrUtil.h"
 
 const char* const g_aszSkypeToDeviceCmds[S2D_UNKNOWN] = {
     "NAME",
@@ -137,46 +137,6 @@ const char* const g_aszProperty[PROP_COUNT] = {
 
 namespace {
 
-// Skype's keywords are ASCII; other bytes (UTF-8 of handles and names) compare exactly.
-char UpperAscii(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool IsCSpace(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-// A decimal number the way strtol reads one: optional leading white space and sign, digits up
-// to the first non-digit, 0 without digits. Out-of-range values saturate at the int limits.
-int ReadDecimal(std::string_view s) {
-    size_t i = 0;
-    while (i < s.size() && IsCSpace(s[i]))
-        ++i;
-    bool bNegative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-'))
-        bNegative = s[i++] == '-';
-    long long n = 0;
-    for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-        n = n * 10 + (s[i] - '0');
-        if (n > static_cast<long long>(INT_MAX) + 1)
-            n = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (bNegative)
-        n = -n;
-    if (n > INT_MAX)
-        return INT_MAX;
-    return static_cast<int>(n);
-}
-
 // Walks a line word by word. Words are separated by single blanks; the position after the
 // last word may lie past the end of the line, and then the rest is empty.
 class CWordReader {
@@ -208,14 +168,50 @@ private:
     size_t m_nPos = 0;
 };
 
-bool IsOneOf(int n, std::initializer_list<int> set) {
-    for (int v : set)
+bool IsOneOf(EDeviceToSkypeCmd n, std::initializer_list<EDeviceToSkypeCmd> set) {
+    for (EDeviceToSkypeCmd v : set)
         if (n == v)
             return true;
     return false;
 }
 
 }  // namespace
+
+namespace {
+
+// The keyword of value e in table, for log lines.
+template <typename E, size_t N>
+const char* TableName(const char* const (&table)[N], E e) {
+    if (static_cast<int>(e) == -1)
+        return "NONE";
+    if (static_cast<int>(e) < 0 || static_cast<size_t>(e) >= N)
+        return "?";
+    return table[static_cast<size_t>(e)];
+}
+
+}  // namespace
+
+const char* SkypeToDeviceCmdName(ESkypeToDeviceCmd e) {
+    return TableName(g_aszSkypeToDeviceCmds, e);
+}
+const char* DeviceToSkypeCmdName(EDeviceToSkypeCmd e) {
+    return TableName(g_aszDeviceToSkypeCmds, e);
+}
+const char* UserStatusName(EUserStatus e) {
+    return TableName(g_aszUserStatus, e);
+}
+const char* ConnStatusName(EConnStatus e) {
+    return TableName(g_aszConnStatus, e);
+}
+const char* CallStatusName(ECallStatus e) {
+    return TableName(g_aszCallStatus, e);
+}
+const char* CallTypeName(ECallType e) {
+    return TableName(g_aszCallType, e);
+}
+const char* PropertyName(EProperty e) {
+    return TableName(g_aszProperty, e);
+}
 
 int FindKeyword(const char* const* table, int count, std::string_view word) {
     for (int i = 0; i < count; ++i)
@@ -227,7 +223,7 @@ int FindKeyword(const char* const* table, int count, std::string_view word) {
 // ---------------------------------------------------------------------------------------------
 // DeviceToSkypeCmd
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int number) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, int number) : m_nType(type) {
     if (type != D2S_PROTOCOL) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no number", type);
         return;
@@ -235,7 +231,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int number) : m_nType(type) {
     SetText(StrFormat("%s %d", g_aszDeviceToSkypeCmds[type], number));
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, int property)
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle,
+                                   EProperty property)
     : m_nType(type) {
     if (type != D2S_GET_USER || property < 0 || property >= PROP_COUNT) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no handle and property %d",
@@ -248,7 +245,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, int prop
             g_aszProperty[property]);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int id, int property, char ch) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, int id, EProperty property, char ch)
+    : m_nType(type) {
     if (!IsOneOf(type, {D2S_GET_CALL, D2S_GET_MESSAGE, D2S_SET_MESSAGE, D2S_SET_CALL}) ||
         property < 0 || property >= PROP_COUNT) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no id and property %d",
@@ -266,7 +264,7 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, int id, int property, char ch) : m_
     SetText(std::move(text));
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type) : m_nType(type) {
     if (!IsOneOf(type, {D2S_SEARCH_FRIENDS, D2S_SEARCH_MISSEDCALLS, D2S_SEARCH_ACTIVECALLS,
                         D2S_SEARCH_MISSEDMESSAGES, D2S_GET_USERSTATUS, D2S_GET_CONNSTATUS,
                         D2S_GET_AUDIO_IN, D2S_GET_AUDIO_OUT, D2S_GET_CURRENTUSERHANDLE,
@@ -278,7 +276,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type) : m_nType(type) {
     SetText(g_aszDeviceToSkypeCmds[type]);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& text) : m_nType(type) {
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& text)
+    : m_nType(type) {
     if (!IsOneOf(type, {D2S_NAME, D2S_SEARCH_USERS, D2S_SEARCH_CALLS, D2S_SET_AUDIO_IN,
                         D2S_SET_AUDIO_OUT, D2S_CALL})) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no text", type);
@@ -287,7 +286,8 @@ DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& text) : m_nType(
     SetText(std::string(g_aszDeviceToSkypeCmds[type]) + ' ' + text);
 }
 
-DeviceToSkypeCmd::DeviceToSkypeCmd(int type, const std::string& handle, const std::string& text)
+DeviceToSkypeCmd::DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle,
+                                   const std::string& text)
     : m_nType(type) {
     if (!IsOneOf(type, {D2S_MESSAGE, D2S_OPEN_IM})) {
         VLOG(WARNING, "DeviceToSkypeCmd::DeviceToSkypeCmd type %d takes no handle and text", type);
@@ -343,12 +343,12 @@ void DeviceToSkypeCmd::SetText(std::string text) {
 
 SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line) {
     CWordReader reader(line);
-    m_nCmd = FindKeyword(g_aszSkypeToDeviceCmds, S2D_UNKNOWN, reader.NextWord());
+    m_nCmd = FindKeywordIn<ESkypeToDeviceCmd>(g_aszSkypeToDeviceCmds, reader.NextWord());
 
     // USER, CALL and MESSAGE name a property; one we do not know makes the line unusable.
     auto readProperty = [&]() {
         std::string_view word = reader.NextWord();
-        m_nProperty = FindKeyword(g_aszProperty, PROP_COUNT, word);
+        m_nProperty = FindKeywordIn<EProperty>(g_aszProperty, word);
         if (m_nProperty == PROP_COUNT)
             throw CSkypeParseError("unknown property '" + std::string(word) + "'");
         m_strValue = reader.Rest();
@@ -356,13 +356,13 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
 
     switch (m_nCmd) {
         case S2D_PROTOCOL:
-            m_nProtocol = ReadDecimal(reader.NextWord());
+            m_nProtocol = ReadLeadingInt(reader.NextWord());
             break;
         case S2D_USERSTATUS:
-            m_nUserStatus = FindKeyword(g_aszUserStatus, USERSTATUS_COUNT, reader.Rest());
+            m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, reader.Rest());
             break;
         case S2D_CONNSTATUS:
-            m_nConnStatus = FindKeyword(g_aszConnStatus, CONNSTATUS_COUNT, reader.Rest());
+            m_nConnStatus = FindKeywordIn<EConnStatus>(g_aszConnStatus, reader.Rest());
             break;
         case S2D_CURRENTUSERHANDLE:
             m_strUserHandle = reader.Rest();
@@ -375,18 +375,18 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             m_strUserHandle = std::string(reader.NextWord());
             readProperty();
             if (m_nProperty == PROP_ONLINESTATUS)
-                m_nUserStatus = FindKeyword(g_aszUserStatus, USERSTATUS_COUNT, m_strValue);
+                m_nUserStatus = FindKeywordIn<EUserStatus>(g_aszUserStatus, m_strValue);
             break;
         case S2D_CALL:
-            m_nCallId = ReadDecimal(reader.NextWord());
+            m_nCallId = ReadLeadingInt(reader.NextWord());
             readProperty();
             if (m_nProperty == PROP_TYPE)
-                m_nCallType = FindKeyword(g_aszCallType, CALLTYPE_COUNT, m_strValue);
+                m_nCallType = FindKeywordIn<ECallType>(g_aszCallType, m_strValue);
             else if (m_nProperty == PROP_STATUS)
-                m_nCallStatus = FindKeyword(g_aszCallStatus, CALLSTATUS_COUNT, m_strValue);
+                m_nCallStatus = FindKeywordIn<ECallStatus>(g_aszCallStatus, m_strValue);
             break;
         case S2D_MESSAGE:
-            m_nMessageId = ReadDecimal(reader.NextWord());
+            m_nMessageId = ReadLeadingInt(reader.NextWord());
             readProperty();
             break;
         case S2D_OPEN_ADDAFRIEND:  // every OPEN line finds this entry first
@@ -397,7 +397,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             } else if (EqualNoCase(what, "ADDAFRIEND")) {
                 m_nCmd = S2D_OPEN_ADDAFRIEND;
             } else {
-                m_nCmd = -1;
+                m_nCmd = S2D_NONE;
                 break;
             }
             m_strUserHandle = std::string(reader.NextWord());
@@ -405,7 +405,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
             break;
         }
         case S2D_ERROR:
-            m_nErrorCode = ReadDecimal(reader.NextWord());
+            m_nErrorCode = ReadLeadingInt(reader.NextWord());
             m_strErrorText = reader.Rest();
             break;
         case S2D_UNKNOWN:
@@ -420,7 +420,7 @@ SkypeToDeviceCmd::SkypeToDeviceCmd(const std::string& line) : m_pszRawText(line)
 // ---------------------------------------------------------------------------------------------
 
 bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record) {
-    const int kind = record.m_nCmd;
+    const ESkypeToDeviceCmd kind = record.m_nCmd;
     bool bMatched = false;
     switch (command.m_nType) {
         case D2S_NAME:

@@ -9,8 +9,12 @@
 
 #include "skype/SkypeApi.h"
 
+// Each table below is an enum type of its own, so a value of one table cannot be passed where
+// another's is wanted. The *_NONE values mark a field the line did not fill.
+
 // Inbound keywords: the first word of a received line; the index is the line's kind.
-enum {
+enum ESkypeToDeviceCmd : int {
+    S2D_NONE = -1,  // no line parsed yet, or OPEN with a second word other than IM or ADDAFRIEND
     S2D_NAME = 0,
     S2D_PROTOCOL,
     S2D_USERSTATUS,
@@ -43,7 +47,8 @@ enum {
 extern const char* const g_aszSkypeToDeviceCmds[S2D_UNKNOWN];
 
 // Outbound keywords: the start of a command's text; the index is the command's type.
-enum {
+enum EDeviceToSkypeCmd : int {
+    D2S_NONE = -1,
     D2S_NAME = 0,
     D2S_PROTOCOL,
     D2S_SEARCH_USERS,
@@ -82,7 +87,8 @@ enum {
 };
 extern const char* const g_aszDeviceToSkypeCmds[D2S_COUNT];
 
-enum {
+enum EUserStatus : int {
+    USERSTATUS_NONE = -1,
     USERSTATUS_UNKNOWN = 0,
     USERSTATUS_OFFLINE,
     USERSTATUS_ONLINE,
@@ -97,7 +103,8 @@ enum {
 };
 extern const char* const g_aszUserStatus[USERSTATUS_COUNT];
 
-enum {
+enum EConnStatus : int {
+    CONNSTATUS_NONE = -1,
     CONNSTATUS_OFFLINE = 0,
     CONNSTATUS_CONNECTING,
     CONNSTATUS_PAUSING,
@@ -107,7 +114,8 @@ enum {
 };
 extern const char* const g_aszConnStatus[CONNSTATUS_COUNT];
 
-enum {
+enum ECallStatus : int {
+    CALLSTATUS_NONE = -1,
     CALLSTATUS_UNPLACED = 0,
     CALLSTATUS_ROUTING,
     CALLSTATUS_EARLYMEDIA,
@@ -127,7 +135,8 @@ enum {
 extern const char* const g_aszCallStatus[CALLSTATUS_COUNT];
 
 // Values of a call's TYPE property.
-enum {
+enum ECallType : int {
+    CALLTYPE_NONE = -1,
     CALLTYPE_INCOMING_PSTN = 0,
     CALLTYPE_OUTGOING_PSTN,
     CALLTYPE_INCOMING_P2P,
@@ -139,7 +148,8 @@ enum {
 };
 extern const char* const g_aszCallType[CALLTYPE_COUNT];
 
-enum {
+enum EProperty : int {
+    PROP_NONE = -1,
     PROP_TIMESTAMP = 0,
     PROP_PARTNER_HANDLE,
     PROP_PARTNER_DISPNAME,
@@ -186,6 +196,16 @@ enum {
 };
 extern const char* const g_aszProperty[PROP_COUNT];
 
+// A value's keyword for log lines: "OPEN" for both OPEN kinds, "NONE" for the *_NONE values,
+// "?" for the count or anything out of range.
+const char* SkypeToDeviceCmdName(ESkypeToDeviceCmd e);
+const char* DeviceToSkypeCmdName(EDeviceToSkypeCmd e);
+const char* UserStatusName(EUserStatus e);
+const char* ConnStatusName(EConnStatus e);
+const char* CallStatusName(ECallStatus e);
+const char* CallTypeName(ECallType e);
+const char* PropertyName(EProperty e);
+
 // One outbound command line. A command whose text could not be built has m_nLength 0.
 class DeviceToSkypeCmd {
 public:
@@ -194,18 +214,18 @@ public:
 
     DeviceToSkypeCmd() = default;
     // PROTOCOL: "PROTOCOL 2".
-    DeviceToSkypeCmd(int type, int number);
+    DeviceToSkypeCmd(EDeviceToSkypeCmd type, int number);
     // GET USER: "GET USER <handle> <property>".
-    DeviceToSkypeCmd(int type, const std::string& handle, int property);
+    DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle, EProperty property);
     // GET CALL, GET MESSAGE, SET MESSAGE: "<keyword> <id> <property>";
     // SET CALL: "SET CALL <id> <property> <ch>".
-    DeviceToSkypeCmd(int type, int id, int property, char ch);
+    DeviceToSkypeCmd(EDeviceToSkypeCmd type, int id, EProperty property, char ch);
     // The commands that are just their keyword (GET USERSTATUS, PING, ...).
-    explicit DeviceToSkypeCmd(int type);
+    explicit DeviceToSkypeCmd(EDeviceToSkypeCmd type);
     // NAME, SEARCH USERS, SEARCH CALLS, SET AUDIO_IN, SET AUDIO_OUT, CALL: "<keyword> <text>".
-    DeviceToSkypeCmd(int type, const std::string& text);
+    DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& text);
     // MESSAGE, OPEN IM: "<keyword> <handle> <text>".
-    DeviceToSkypeCmd(int type, const std::string& handle, const std::string& text);
+    DeviceToSkypeCmd(EDeviceToSkypeCmd type, const std::string& handle, const std::string& text);
 
     // A copy takes the type, the matching keys and the text; not the send time, which the
     // transport sets when it hands the copy to the sender.
@@ -215,14 +235,14 @@ public:
     // Length of m_szText in bytes plus its terminating NUL; 0 when there is no text.
     int m_nLength = 0;
     std::string m_szText;
-    // Wall-clock milliseconds (32-bit wrap-around) when handed to the sender; 0 until then.
+    // Monotonic milliseconds (32-bit wrap-around) when handed to the sender; 0 until then.
     uint32_t m_dwSentMs = 0;
-    int m_nType = -1;
+    EDeviceToSkypeCmd m_nType = D2S_NONE;
     // Reply-matching keys: handle for GET USER, MESSAGE, OPEN IM; id and property for GET/SET
     // CALL and MESSAGE (property also for GET USER).
     std::string m_strHandle;
     int m_nId = -1;
-    int m_nPropertyIndex = -1;
+    EProperty m_nPropertyIndex = PROP_NONE;
 
 private:
     // Takes text as the command's text, or refuses it (no text, WARNING log line).
@@ -235,8 +255,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// One parsed inbound line. Every int starts at -1 and every string empty; each kind fills only
-// its own fields.
+// One parsed inbound line. Every number and table value starts at -1 (the *_NONE values) and
+// every string empty; each kind fills only its own fields.
 class SkypeToDeviceCmd {
 public:
     SkypeToDeviceCmd() = default;
@@ -244,16 +264,16 @@ public:
     // MESSAGE line whose property word is not in the property table.
     explicit SkypeToDeviceCmd(const std::string& line);
 
-    int m_nCmd = -1;
+    ESkypeToDeviceCmd m_nCmd = S2D_NONE;
     std::string m_strUserHandle;
     int m_nCallId = -1;
     int m_nMessageId = -1;
-    int m_nProperty = -1;
+    EProperty m_nProperty = PROP_NONE;
     std::string m_strValue;
-    int m_nCallType = -1;
-    int m_nCallStatus = -1;
-    int m_nUserStatus = -1;
-    int m_nConnStatus = -1;
+    ECallType m_nCallType = CALLTYPE_NONE;
+    ECallStatus m_nCallStatus = CALLSTATUS_NONE;
+    EUserStatus m_nUserStatus = USERSTATUS_NONE;
+    EConnStatus m_nConnStatus = CONNSTATUS_NONE;
     int m_nErrorCode = -1;
     std::string m_strErrorText;
     int m_nProtocol = -1;
@@ -267,3 +287,16 @@ bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record);
 
 // Index of word in table (comparing the letters A to Z without case), or count when absent.
 int FindKeyword(const char* const* table, int count, std::string_view word);
+
+// FindKeyword over one of the tables above, giving that table's type (its count when absent).
+template <typename E, size_t N>
+E FindKeywordIn(const char* const (&table)[N], std::string_view word) {
+    return static_cast<E>(FindKeyword(table, static_cast<int>(N), word));
+}
+
+// Skype's error numbers (the number after "ERROR") that this program acts on.
+enum SkypeErrorCode : int {
+    SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL = 24,  // a hang-up of a call that has already ended
+    SKYPE_ERROR_CANNOT_SET_DEVICE = 50,            // SET AUDIO_IN / AUDIO_OUT refused
+    SKYPE_ERROR_ACCESS_DENIED = 68,                // the link to Skype is gone: attach again
+};

@@ -218,7 +218,9 @@ TEST(WaveSinkToFileWAVProcess, ARecordingKilledHalfWayReadsBackWithItsTrueLength
     const uint32_t dataLen = GetLE32(bytes.data() + 42);
     EXPECT_EQ(bytes.size(), 46u + dataLen);
     EXPECT_EQ(GetLE32(bytes.data() + 4), 38u + dataLen);
-    EXPECT_NEAR(dataLen, blocks * 25600.0, 64.0);
+    // Everything but the few milliseconds the resampler's filter still held.
+    EXPECT_LE(dataLen, blocks * 25600u);
+    EXPECT_GT(dataLen, blocks * 25600u - 3200u);
 
     // Our own reader plays all of it.
     CWaveSourceFromFile src;

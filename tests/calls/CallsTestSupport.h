@@ -193,6 +193,13 @@ protected:
     CCmdRecorder m_cmds;
 };
 
+// For tests that change users, calls and messages directly on the test's thread: the calls lock
+// is held throughout, as the handler holds it for each message.
+class CCallsLockedTest : public CCallsTest {
+protected:
+    CCallsDataLock m_lock;
+};
+
 // What the main window receives, recorded; timer 2 goes to the handler's PostCallTimerElapse.
 struct CPosted {
     UINT message;

@@ -43,12 +43,13 @@ public:
 
 }  // namespace
 
-class CallsTest : public CCallsTest {
+class CallsTest : public CCallsLockedTest {
 protected:
     CCall* NewLiveCall(int id) {
-        CCall* pCall = new CCall();
+        auto pNewCall = std::make_unique<CCall>();
+        CCall* pCall = pNewCall.get();
         pCall->init(id, &m_timer);
-        gCallsDB.Add(pCall);
+        gCallsDB.Add(std::move(pNewCall));
         return pCall;
     }
     CTimerDouble m_timer;
@@ -106,10 +107,11 @@ TEST_F(CallsTest, ADeletedCallLeavesNoPointerBehind) {
     g_pRingingCall = pCall;
     m_timer.SetCallTimer(pCall, 1000);
     gMessagesDB.init("me");
-    CMessage* pMsg = new CMessage();
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
     pMsg->m_pCall = pCall;
     pCall->m_pMessage = pMsg;
-    gMessagesDB.add(pMsg);
+    gMessagesDB.add(std::move(pNewMsg));
 
     gCallsDB.Del(5);
     EXPECT_EQ(g_pCurrentCall, nullptr);
@@ -136,22 +138,32 @@ TEST_F(CallsTest, AnswerAllowedRulesInOrder) {
             status, online, away;
         const char* reason;  // nullptr: allowed
     } cases[] = {
-        {"answering off", 0, 0, 0, 2, 0, 1, 0, 0, 2, 1, 1,
+        {"answering off", 0, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_ONLINE, 1, 1,
          " Global Answering OFF on INCOMING call"},
-        {"outgoing PSTN", 1, 0, 0, 1, 0, 1, 0, 0, 2, 1, 1, " Call Type not INCOMING [1]"},
-        {"outgoing P2P", 1, 0, 0, 3, 0, 1, 0, 0, 2, 1, 1, " Call Type not INCOMING [3]"},
-        {"incoming PSTN", 1, 0, 0, 0, 0, 1, 0, 0, 2, 1, 1, nullptr},
-        {"caller unknown", 1, 0, 0, 2, 1, 0, 1, 0, 2, 1, 1,
+        {"outgoing PSTN", 1, 0, 0, CALLTYPE_OUTGOING_PSTN, 0, 1, 0, 0, USERSTATUS_ONLINE, 1, 1,
+         " Call Type not INCOMING [1]"},
+        {"outgoing P2P", 1, 0, 0, CALLTYPE_OUTGOING_P2P, 0, 1, 0, 0, USERSTATUS_ONLINE, 1, 1,
+         " Call Type not INCOMING [3]"},
+        {"incoming PSTN", 1, 0, 0, CALLTYPE_INCOMING_PSTN, 0, 1, 0, 0, USERSTATUS_ONLINE, 1, 1,
+         nullptr},
+        {"caller unknown", 1, 0, 0, CALLTYPE_INCOMING_P2P, 1, 0, 1, 0, USERSTATUS_ONLINE, 1, 1,
          " Waiting for Caller authorization information"},
-        {"not a buddy", 1, 0, 0, 2, 1, 1, 1, 1, 2, 1, 1, " Caller not on your Buddy List"},
-        {"buddy", 1, 0, 0, 2, 1, 1, 1, 3, 2, 1, 1, nullptr},
-        {"non-buddy allowed", 1, 0, 0, 2, 1, 1, 0, 0, 2, 1, 1, nullptr},
-        {"no caller needed", 1, 0, 0, 2, 0, 0, 1, 0, 2, 1, 1, nullptr},
-        {"away, off", 1, 0, 0, 2, 0, 1, 0, 0, 4, 1, 0, " Current UserStatus [4]"},
-        {"dnd, on", 1, 0, 0, 2, 0, 1, 0, 0, 6, 0, 1, nullptr},
-        {"skypeme, off", 1, 0, 0, 2, 0, 1, 0, 0, 3, 0, 1, " Current UserStatus [3]"},
-        {"offline", 1, 0, 0, 2, 0, 1, 0, 0, 1, 1, 1, " Current UserStatus [1]"},
-        {"unrecognised", 1, 0, 0, 2, 0, 1, 0, 0, 10, 1, 1, " Current UserStatus [10]"},
+        {"not a buddy", 1, 0, 0, CALLTYPE_INCOMING_P2P, 1, 1, 1, 1, USERSTATUS_ONLINE, 1, 1,
+         " Caller not on your Buddy List"},
+        {"buddy", 1, 0, 0, CALLTYPE_INCOMING_P2P, 1, 1, 1, 3, USERSTATUS_ONLINE, 1, 1, nullptr},
+        {"non-buddy allowed", 1, 0, 0, CALLTYPE_INCOMING_P2P, 1, 1, 0, 0, USERSTATUS_ONLINE, 1, 1,
+         nullptr},
+        {"no caller needed", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 0, 1, 0, USERSTATUS_ONLINE, 1, 1,
+         nullptr},
+        {"away, off", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_AWAY, 1, 0,
+         " Current UserStatus [4]"},
+        {"dnd, on", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_DND, 0, 1, nullptr},
+        {"skypeme, off", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_SKYPEME, 0, 1,
+         " Current UserStatus [3]"},
+        {"offline", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_OFFLINE, 1, 1,
+         " Current UserStatus [1]"},
+        {"unrecognised", 1, 0, 0, CALLTYPE_INCOMING_P2P, 0, 1, 0, 0, USERSTATUS_COUNT, 1, 1,
+         " Current UserStatus [10]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -173,7 +185,8 @@ TEST_F(CallsTest, AnswerAllowedRulesInOrder) {
         m_log.Clear();
         const int result = call.AnswerAllowed();
         if (c.reason == nullptr) {
-            EXPECT_EQ(result, c.status == 2 || c.status == 3 ? 7 : 9);
+            EXPECT_EQ(result,
+                      c.status == USERSTATUS_ONLINE || c.status == USERSTATUS_SKYPEME ? 7 : 9);
             EXPECT_TRUE(m_log.Has("--> [CallId: 12] AnswerAllowed - YES"));
         } else {
             EXPECT_EQ(result, 0);
@@ -189,8 +202,9 @@ TEST_F(CallsTest, FolderSizeLimitRefusesAtExactlyTheLimit) {
     gCurrentUser.m_nOnlineStatus = USERSTATUS_ONLINE;
     IsRcvdMsgsFolderLimited = 1;
     RcvdMsgsFolderSize = 10;
-    CMessage* pMsg = new CMessage();
-    gMessagesDB.add(pMsg);
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
+    gMessagesDB.add(std::move(pNewMsg));
     CCall call;
     call.m_nCallId = 3;
     call.m_nCallType = CallType(CALLTYPE_INCOMING_P2P);
@@ -213,8 +227,10 @@ TEST_F(CallsTest, AnswerDelayFollowsTheUsersStatus) {
     SecB4AnsweringAway = 2;
     struct {
         int status, seconds;
-    } cases[] = {{2, 5},  {3, 5},  {4, 2},  {5, 2},  {6, 2},  {7, 2},
-                 {0, -1}, {1, -1}, {8, -1}, {9, -1}, {10, -1}};
+    } cases[] = {{USERSTATUS_ONLINE, 5},     {USERSTATUS_SKYPEME, 5},  {USERSTATUS_AWAY, 2},
+                 {USERSTATUS_NA, 2},         {USERSTATUS_DND, 2},      {USERSTATUS_INVISIBLE, 2},
+                 {USERSTATUS_UNKNOWN, -1},   {USERSTATUS_OFFLINE, -1}, {USERSTATUS_SKYPEOUT, -1},
+                 {USERSTATUS_LOGGEDOUT, -1}, {USERSTATUS_COUNT, -1}};
     for (const auto& c : cases) {
         gCurrentUser.m_nOnlineStatus = c.status;
         CCall* pCall = NewLiveCall(20 + c.status);

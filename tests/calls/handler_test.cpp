@@ -5,6 +5,7 @@
 
 #include "CallsTestSupport.h"
 #include "app/CableNames.h"
+#include "app/StringTable.h"
 #include "calls/Call.h"
 #include "calls/CallCollection.h"
 #include "calls/SkypeMsgHndl.h"
@@ -415,20 +416,21 @@ TEST_F(HandlerTest, ConnectionStates) {
                                    "GET USERSTATUS", "GET CURRENTUSERHANDLE"}));
     State(STL_CONNECTED);
     EXPECT_EQ(m_cmds.Take(), (Cmds{std::string("NAME ") + g_szVokraAppName, "PROTOCOL 2"}));
-    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, 16), 0);
+    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTED), 0);
 
     State(STL_REFUSED);
-    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, 15), 1);
+    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTION_REFUSED), 1);
     State(STL_API_NOT_AVAILABLE);
-    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, 14), 1);
+    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, IDS_BALLOON_API_NOT_FOUND), 1);
     State(STL_DISCONNECTED);
     State(STL_CONNECTED);
     EXPECT_EQ(m_cmds.Take().size(), 4u) << "asks again after a disconnection";
     State(STL_CONNECTED);
-    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, 16), 2) << "shown on every later connection";
+    EXPECT_EQ(m_wnd.Count(WM_SHOW_BALLOON, IDS_BALLOON_CONNECTED), 2)
+        << "shown on every later connection";
     for (const CPosted& p : m_wnd.m_vecPosted) {
         if (p.message == WM_SHOW_BALLOON) {
-            EXPECT_EQ(p.lParam, p.wParam == 16 ? 10 : -1);
+            EXPECT_EQ(p.lParam, p.wParam == IDS_BALLOON_CONNECTED ? 10 : -1);
         }
     }
     EXPECT_EQ(m_wnd.Count(WM_UPDATE_TRAY_ICON, 0), 7) << "every state change updates the icon";
@@ -535,6 +537,15 @@ TEST_F(HandlerTest, UsersListSkipsTelephoneNumbersAndTrimsNames) {
     EXPECT_EQ(m_cmds.Take().size(), 8u);
     Say("USERS alice");
     EXPECT_TRUE(m_cmds.Take().empty()) << "known users are not asked about again";
+}
+
+TEST_F(HandlerTest, UsersListSkipsTelephoneNumbersByTheCallersRule) {
+    // "00" begins a telephone number as much as "+" does, in a list as for a caller.
+    Say("USERS 0049301234, +4930123, carol");
+    CUser* p = nullptr;
+    EXPECT_FALSE(gUsersDB.Get("0049301234", p));
+    EXPECT_TRUE(gUsersDB.Get("carol", p));
+    EXPECT_EQ(gUsersDB.GetCount(), 1u);
 }
 
 TEST_F(HandlerTest, UserNotifications) {

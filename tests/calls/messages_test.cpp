@@ -29,19 +29,21 @@ int64_t Local(int y, int mo, int d, int h, int mi, int s) {
 
 }  // namespace
 
-class MessagesTest : public CCallsTest {
+class MessagesTest : public CCallsLockedTest {
 protected:
     // A message of user "me" from caller, as a live call leaves it: a recording in
     // lastvoicemsg.wav, then renamed.
     CMessage* Recorded(const std::string& caller, int64_t tStart, int duration) {
-        CCall* pCall = new CCall();
+        auto pNewCall = std::make_unique<CCall>();
+        CCall* pCall = pNewCall.get();
         pCall->init(-100 - static_cast<int>(gCallsDB.GetCount()), gUsersDB.GetOrCreate(caller),
                     tStart, duration);
-        gCallsDB.Add(pCall);
-        CMessage* pMsg = new CMessage();
+        gCallsDB.Add(std::move(pNewCall));
+        auto pNewMsg = std::make_unique<CMessage>();
+        CMessage* pMsg = pNewMsg.get();
         pMsg->m_pCall = pCall;
         pCall->m_pMessage = pMsg;
-        EXPECT_TRUE(gMessagesDB.add(pMsg));
+        EXPECT_TRUE(gMessagesDB.add(std::move(pNewMsg)));
         WriteWav(gMessagesDB.GetMessagesFolderPath() + "lastvoicemsg.wav", 800);
         EXPECT_TRUE(pMsg->RenameVoiceMessageFileName());
         return pMsg;
@@ -169,8 +171,7 @@ TEST_F(MessagesTest, WithoutAUserNothingIsTakenAndNoPathIsMade) {
     EXPECT_FALSE(gMessagesDB.init(""));
     EXPECT_TRUE(m_log.Has("CMessageCollection::init username.IsEmpty"));
     EXPECT_EQ(gMessagesDB.GetMessagesFolderPath(), "");
-    CMessage msg;
-    EXPECT_FALSE(gMessagesDB.add(&msg));
+    EXPECT_FALSE(gMessagesDB.add(std::make_unique<CMessage>()));
     EXPECT_TRUE(gMessagesDB.GetMessages().empty());
 }
 
@@ -198,12 +199,14 @@ TEST_F(MessagesTest, MarkHeardAndNewRenamesTheFile) {
 
 TEST_F(MessagesTest, AMessageWithoutRecordingNeverTouchesTheDisk) {
     gMessagesDB.init("me");
-    CCall* pCall = new CCall();
+    auto pNewCall = std::make_unique<CCall>();
+    CCall* pCall = pNewCall.get();
     pCall->init(-50, gUsersDB.GetOrCreate("alice"), Local(2006, 1, 3, 9, 5, 7), 0);
-    gCallsDB.Add(pCall);
-    CMessage* pMsg = new CMessage();
+    gCallsDB.Add(std::move(pNewCall));
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
     pMsg->m_pCall = pCall;
-    gMessagesDB.add(pMsg);
+    gMessagesDB.add(std::move(pNewMsg));
     // A file that happens to carry the name such a message would have is not its file.
     const std::string folder = UserFolder("me");
     WriteWav(folder + "alice.2006.01.03.09.05.07.0.n.wav", 1);
@@ -269,13 +272,15 @@ TEST_F(MessagesTest, SizeAndCountOfAnEmptyCollection) {
 TEST_F(MessagesTest, DeleteAllDuringARecordingStopsItAndKeepsTheCall) {
     CStagesDouble stages;
     gMessagesDB.init("me");
-    CCall* pCall = new CCall();
+    auto pNewCall = std::make_unique<CCall>();
+    CCall* pCall = pNewCall.get();
     pCall->init(12, gUsersDB.GetOrCreate("alice"), 0, -1);
-    gCallsDB.Add(pCall);
-    CMessage* pMsg = new CMessage();
+    gCallsDB.Add(std::move(pNewCall));
+    auto pNewMsg = std::make_unique<CMessage>();
+    CMessage* pMsg = pNewMsg.get();
     pMsg->m_pCall = pCall;
     pCall->m_pMessage = pMsg;
-    gMessagesDB.add(pMsg);
+    gMessagesDB.add(std::move(pNewMsg));
     pMsg->AudioCtrlTake();
     EXPECT_TRUE(stages.Running());
     EXPECT_EQ(stages.m_strRecordPath, UserFolder("me") + "lastvoicemsg.wav");

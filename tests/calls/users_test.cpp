@@ -4,16 +4,21 @@
 #include "CallsTestSupport.h"
 #include "calls/User.h"
 #include "calls/UserCollection.h"
+#include "skype/SkypeAccessAPI.h"
 
 using namespace callstest;
 
-class UsersTest : public CCallsTest {};
+class UsersTest : public CCallsLockedTest {};
 
 TEST_F(UsersTest, InitAsksForFourPropertiesAndKnowsTelephoneNumbers) {
     struct {
         const char* name;
         int status;
-    } cases[] = {{"alice", 0}, {"+4930123", 8}, {"0049301", 8}, {"0abc", 0}, {"+", 8}};
+    } cases[] = {{"alice", USERSTATUS_UNKNOWN},
+                 {"+4930123", USERSTATUS_SKYPEOUT},
+                 {"0049301", USERSTATUS_SKYPEOUT},
+                 {"0abc", USERSTATUS_UNKNOWN},
+                 {"+", USERSTATUS_SKYPEOUT}};
     for (const auto& c : cases) {
         CUser user;
         user.m_nLastOnlineTimestamp = 77;
@@ -75,7 +80,7 @@ TEST_F(UsersTest, ResetEmptiesEverything) {
     user.Reset();
     EXPECT_EQ(user.m_strUserName, "");
     EXPECT_EQ(user.m_strFullName, "");
-    EXPECT_EQ(user.m_nOnlineStatus, 0);
+    EXPECT_EQ(user.m_nOnlineStatus, USERSTATUS_UNKNOWN);
     EXPECT_EQ(user.m_nBuddyStatus, -1);
     EXPECT_FALSE(user.m_bIsBuddy);
     EXPECT_EQ(user.m_nLastOnlineTimestamp, 0);
@@ -83,12 +88,14 @@ TEST_F(UsersTest, ResetEmptiesEverything) {
 
 TEST_F(UsersTest, CollectionReplacesRemovesAndNeverDeletesTheLoggedInUser) {
     CUserCollection db;
-    CUser* pFirst = new CUser();
+    auto pNewFirst = std::make_unique<CUser>();
+    CUser* pFirst = pNewFirst.get();
     pFirst->init("carol");
-    CUser* pSecond = new CUser();
+    auto pNewSecond = std::make_unique<CUser>();
+    CUser* pSecond = pNewSecond.get();
     pSecond->init("carol");
-    db.Add(pFirst);
-    db.Add(pSecond);
+    db.Add(std::move(pNewFirst));
+    db.Add(std::move(pNewSecond));
     CUser* pGot = nullptr;
     ASSERT_TRUE(db.Get("carol", pGot));
     EXPECT_EQ(pGot, pSecond);

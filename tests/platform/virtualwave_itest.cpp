@@ -362,4 +362,29 @@ TEST_F(VirtualWaveTest, ARemovedDeviceGivesEverythingBackAndThenFails) {
     EXPECT_EQ(m_wave.Open(EWaveKind::In, &h, 2, kMono16_8k, m_rec.Loop()), MMSYSERR_BADDEVICEID);
 }
 
+// The same backend on the real clock: a buffer comes back once its sound has had its time.
+TEST(VirtualWaveRealTimeTest, PlaysAtTheSpeedOfTheSystemClock) {
+    CVirtualWaveBackend wave;
+    CMsgLoop loop;
+    WAVEHDR* pDone = nullptr;
+    loop.SetThreadMessageHandler([&](UINT m, WPARAM, LPARAM l) {
+        if (m == MM_WOM_DONE) {
+            pDone = reinterpret_cast<WAVEHDR*>(l);
+            loop.Quit();
+        }
+    });
+    loop.Bind();
+    HWAVE h = 0;
+    ASSERT_EQ(wave.Open(EWaveKind::Out, &h, 1, kMono16_8k, &loop), MMSYSERR_NOERROR);
+    CWaveBuf buf(1600);  // 100 ms
+    ASSERT_EQ(wave.Prepare(h, &buf.hdr), MMSYSERR_NOERROR);
+    const uint64_t t0 = Clock().NowMs();
+    ASSERT_EQ(wave.Queue(h, &buf.hdr), MMSYSERR_NOERROR);
+    loop.Run();
+    EXPECT_GE(Clock().NowMs() - t0, 90u);  // never sooner than the sound lasts
+    EXPECT_EQ(pDone, &buf.hdr);
+    EXPECT_EQ(wave.Unprepare(h, &buf.hdr), MMSYSERR_NOERROR);
+    EXPECT_EQ(wave.Close(h), MMSYSERR_NOERROR);
+}
+
 }  // namespace

@@ -23,6 +23,8 @@
 #include "skype/SkypeAccessAPI.h"
 #include "skype/SkypeApi.h"
 
+using namespace std::string_literals;
+
 namespace {
 
 const std::string kCable1 = "Vokra Virtual Cable 1";
@@ -102,7 +104,7 @@ TEST_F(SimAudioTest, EachSideHearsOnlyTheOthersVoiceThroughTheCables) {
     EXPECT_LT(Level(heardByProgram, 1000), 200);
 }
 
-TEST_F(SimAudioTest, AnUnplugedRecordingDeviceEndsItsFileWithWhatItHeld) {
+TEST_F(SimAudioTest, AnUnpluggedRecordingDeviceEndsItsFileWithWhatItHeld) {
     CLogCapture log;
     CSimCallAudio client(Folder("client"));
     client.SetCallerVoice(3, m_dir.Path("no such voice.wav"));  // the caller stays silent
@@ -179,6 +181,7 @@ private:
 };
 
 TEST_F(SimAudioTest, AnAnsweredCallCarriesSoundOnTheDevicesSetAndEveryStretchGetsItsFile) {
+    CLogCapture log;
     CSimCallAudio audio(Folder("client"));
     CSimCallAudio program(Folder("program"));
     CSkypeSim sim;
@@ -206,9 +209,17 @@ TEST_F(SimAudioTest, AnAnsweredCallCarriesSoundOnTheDevicesSetAndEveryStretchGet
     ASSERT_TRUE(audio.WaitFor(id, [](const CSimCallAudioState& s) {
         return s.m_vecHeardFiles.size() == 2 && s.m_nFinishedFiles == 1;
     }));
+    // On hold and straight back: the third stretch records the same device again.
+    const uint64_t uHeard = audio.State(id).m_uHeardBytes;
+    sim.HoldCall(id);
+    sim.ResumeCall(id);
+    ASSERT_TRUE(audio.WaitFor(id, [&](const CSimCallAudioState& s) {
+        return s.m_vecHeardFiles.size() == 3 && s.m_uHeardBytes > uHeard + kHeardBytesPerSec / 2;
+    }));
     sim.CallerHangsUp(id);
     ASSERT_TRUE(audio.WaitUntilQuiet(id));
-    EXPECT_EQ(audio.State(id).m_nFinishedFiles, 2);
+    EXPECT_EQ(audio.State(id).m_nFinishedFiles, 3);
+    EXPECT_FALSE(log.HasPrefix("CSimCallAudio call "s + std::to_string(id) + " cannot"));
     program.OnCallAudioStop(1);
     ASSERT_TRUE(program.WaitUntilQuiet(1));
     EXPECT_GT(Level(Heard(program.State(1).m_vecHeardFiles[0]), 700), 1000);

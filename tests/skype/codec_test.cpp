@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -17,16 +18,16 @@ namespace {
 
 struct ParseCase {
     std::string line;
-    int kind;
+    ESkypeToDeviceCmd kind;
     std::string handle = "";
     int callId = -1;
     int messageId = -1;
-    int property = -1;
+    EProperty property = PROP_NONE;
     std::string value = "";
-    int callType = -1;
-    int callStatus = -1;
-    int userStatus = -1;
-    int connStatus = -1;
+    ECallType callType = CALLTYPE_NONE;
+    ECallStatus callStatus = CALLSTATUS_NONE;
+    EUserStatus userStatus = USERSTATUS_NONE;
+    EConnStatus connStatus = CONNSTATUS_NONE;
     int errorCode = -1;
     std::string errorText = "";
     int protocol = -1;
@@ -36,118 +37,137 @@ struct ParseCase {
 TEST(CodecParseTest, Lines) {
     const std::vector<ParseCase> cases = {
         {.line = "CALL 12 STATUS RINGING",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 12,
-         .property = 5,
+         .property = PROP_STATUS,
          .value = "RINGING",
-         .callStatus = 4},
+         .callStatus = CALLSTATUS_RINGING},
         {.line = "call 12 status ringing",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 12,
-         .property = 5,
+         .property = PROP_STATUS,
          .value = "ringing",
-         .callStatus = 4},
+         .callStatus = CALLSTATUS_RINGING},
         {.line = "CALL 7 STATUS ONHOLD",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 7,
-         .property = 5,
+         .property = PROP_STATUS,
          .value = "ONHOLD",
          .callStatus = CALLSTATUS_ONHOLD},
         {.line = "CALL 7 STATUS SLEEPING",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 7,
-         .property = 5,
+         .property = PROP_STATUS,
          .value = "SLEEPING",
-         .callStatus = 14},
+         .callStatus = CALLSTATUS_COUNT},
         {.line = "CALL 7 TYPE incoming_p2p",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 7,
-         .property = 4,
+         .property = PROP_TYPE,
          .value = "incoming_p2p",
-         .callType = 2},
+         .callType = CALLTYPE_INCOMING_P2P},
         {.line = "CALL 7 TYPE VIDEO",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 7,
-         .property = 4,
+         .property = PROP_TYPE,
          .value = "VIDEO",
-         .callType = 7},
-        {.line = "CALL 12abc DURATION 30", .kind = 18, .callId = 12, .property = 9, .value = "30"},
-        {.line = "CALL abc DURATION 30", .kind = 18, .callId = 0, .property = 9, .value = "30"},
-        {.line = "CALL -4 DURATION 1", .kind = 18, .callId = -4, .property = 9, .value = "1"},
+         .callType = CALLTYPE_COUNT},
+        {.line = "CALL 12abc DURATION 30",
+         .kind = S2D_CALL,
+         .callId = 12,
+         .property = PROP_DURATION,
+         .value = "30"},
+        {.line = "CALL abc DURATION 30",
+         .kind = S2D_CALL,
+         .callId = 0,
+         .property = PROP_DURATION,
+         .value = "30"},
+        {.line = "CALL -4 DURATION 1",
+         .kind = S2D_CALL,
+         .callId = -4,
+         .property = PROP_DURATION,
+         .value = "1"},
         {.line = "CALL 99999999999 DURATION 1",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = INT_MAX,
-         .property = 9,
+         .property = PROP_DURATION,
          .value = "1"},
         {.line = "CALL 3 PARTNER_HANDLE jürgen",
-         .kind = 18,
+         .kind = S2D_CALL,
          .callId = 3,
-         .property = 1,
+         .property = PROP_PARTNER_HANDLE,
          .value = "jürgen"},
         {.line = "USER alice FULLNAME Alice B. Smith",
-         .kind = 17,
+         .kind = S2D_USER,
          .handle = "alice",
-         .property = 16,
+         .property = PROP_FULLNAME,
          .value = "Alice B. Smith"},
         {.line = "USER alice FULLNAME  two  blanks ",
-         .kind = 17,
+         .kind = S2D_USER,
          .handle = "alice",
-         .property = 16,
+         .property = PROP_FULLNAME,
          .value = " two  blanks "},
-        {.line = "USER alice FULLNAME", .kind = 17, .handle = "alice", .property = 16},
+        {.line = "USER alice FULLNAME",
+         .kind = S2D_USER,
+         .handle = "alice",
+         .property = PROP_FULLNAME},
         {.line = "USER jürgen DISPLAYNAME Zoë 山田",
-         .kind = 17,
+         .kind = S2D_USER,
          .handle = "jürgen",
-         .property = 32,
+         .property = PROP_DISPLAYNAME,
          .value = "Zoë 山田"},
         {.line = "USER bob ONLINESTATUS away",
-         .kind = 17,
+         .kind = S2D_USER,
          .handle = "bob",
-         .property = 33,
+         .property = PROP_ONLINESTATUS,
          .value = "away",
-         .userStatus = 4},
+         .userStatus = USERSTATUS_AWAY},
         {.line = "USER bob ONLINESTATUS SLEEPING",
-         .kind = 17,
+         .kind = S2D_USER,
          .handle = "bob",
-         .property = 33,
+         .property = PROP_ONLINESTATUS,
          .value = "SLEEPING",
-         .userStatus = 10},
+         .userStatus = USERSTATUS_COUNT},
         {.line = "MESSAGE 55 BODY hello  there",
-         .kind = 19,
+         .kind = S2D_MESSAGE,
          .messageId = 55,
-         .property = 14,
+         .property = PROP_BODY,
          .value = "hello  there"},
-        {.line = "ERROR 68", .kind = 26, .errorCode = 68},
+        {.line = "ERROR 68", .kind = S2D_ERROR, .errorCode = 68},
         {.line = "ERROR 24 Invalid call id",
-         .kind = 26,
+         .kind = S2D_ERROR,
          .errorCode = 24,
          .errorText = "Invalid call id"},
-        {.line = "ERROR", .kind = 26, .errorCode = 0},
-        {.line = "PROTOCOL 2", .kind = 1, .protocol = 2},
-        {.line = "PROTOCOL", .kind = 1, .protocol = 0},
-        {.line = "USERSTATUS ONLINE", .kind = 2, .userStatus = 2},
-        {.line = "userstatus dnd", .kind = 2, .userStatus = 6},
-        {.line = "USERSTATUS ONLINE NOW", .kind = 2, .userStatus = 10},  // the whole rest
-        {.line = "USERSTATUS", .kind = 2, .userStatus = 10},
-        {.line = "CONNSTATUS ONLINE", .kind = 3, .connStatus = 3},
-        {.line = "CONNSTATUS SLEEPING", .kind = 3, .connStatus = 5},
-        {.line = "CURRENTUSERHANDLE jürgen", .kind = 4, .handle = "jürgen"},
-        {.line = "AUDIO_IN Vokra Virtual Cable 1", .kind = 5, .audio = "Vokra Virtual Cable 1"},
+        {.line = "ERROR", .kind = S2D_ERROR, .errorCode = 0},
+        {.line = "PROTOCOL 2", .kind = S2D_PROTOCOL, .protocol = 2},
+        {.line = "PROTOCOL", .kind = S2D_PROTOCOL, .protocol = 0},
+        {.line = "USERSTATUS ONLINE", .kind = S2D_USERSTATUS, .userStatus = USERSTATUS_ONLINE},
+        {.line = "userstatus dnd", .kind = S2D_USERSTATUS, .userStatus = USERSTATUS_DND},
+        {.line = "USERSTATUS ONLINE NOW",
+         .kind = S2D_USERSTATUS,
+         .userStatus = USERSTATUS_COUNT},  // the whole rest
+        {.line = "USERSTATUS", .kind = S2D_USERSTATUS, .userStatus = USERSTATUS_COUNT},
+        {.line = "CONNSTATUS ONLINE", .kind = S2D_CONNSTATUS, .connStatus = CONNSTATUS_ONLINE},
+        {.line = "CONNSTATUS SLEEPING", .kind = S2D_CONNSTATUS, .connStatus = CONNSTATUS_COUNT},
+        {.line = "CURRENTUSERHANDLE jürgen", .kind = S2D_CURRENTUSERHANDLE, .handle = "jürgen"},
+        {.line = "AUDIO_IN Vokra Virtual Cable 1",
+         .kind = S2D_AUDIO_IN,
+         .audio = "Vokra Virtual Cable 1"},
         {.line = "AUDIO_OUT  Lautsprecher (Realtek®)",
-         .kind = 6,
+         .kind = S2D_AUDIO_OUT,
          .audio = " Lautsprecher (Realtek®)"},
         {.line = "OPEN IM bob RE: hi  there",
-         .kind = 23,
+         .kind = S2D_OPEN_IM,
          .handle = "bob",
          .value = "RE: hi  there"},
-        {.line = "open addafriend carol", .kind = 22, .handle = "carol"},
-        {.line = "OPEN FILETRANSFER bob x", .kind = -1},
-        {.line = "OPEN", .kind = -1},
-        {.line = "CHAT 5 STATUS X", .kind = 27},
-        {.line = "#12 CALL 5 STATUS RINGING", .kind = 27},  // commands carry no id prefix
-        {.line = "OK", .kind = 27},
-        {.line = "", .kind = 27},
-        {.line = "USERS alice, bob", .kind = 11},  // lists stay in the raw text
+        {.line = "open addafriend carol", .kind = S2D_OPEN_ADDAFRIEND, .handle = "carol"},
+        {.line = "OPEN FILETRANSFER bob x", .kind = S2D_NONE},
+        {.line = "OPEN", .kind = S2D_NONE},
+        {.line = "CHAT 5 STATUS X", .kind = S2D_UNKNOWN},
+        {.line = "#12 CALL 5 STATUS RINGING", .kind = S2D_UNKNOWN},  // commands carry no id prefix
+        {.line = "OK", .kind = S2D_UNKNOWN},
+        {.line = "", .kind = S2D_UNKNOWN},
+        {.line = "USERS alice, bob", .kind = S2D_USERS},  // lists stay in the raw text
     };
     for (const ParseCase& c : cases) {
         SCOPED_TRACE(c.line);
@@ -171,37 +191,66 @@ TEST(CodecParseTest, Lines) {
 }
 
 TEST(CodecParseTest, EveryInboundKeywordGivesItsKind) {
-    const std::vector<std::pair<const char*, int>> cases = {
-        {"NAME x", 0},
-        {"PROTOCOL 2", 1},
-        {"USERSTATUS NA", 2},
-        {"CONNSTATUS OFFLINE", 3},
-        {"CURRENTUSERHANDLE bob", 4},
-        {"AUDIO_IN x", 5},
-        {"AUDIO_OUT x", 6},
-        {"RINGER x", 7},
-        {"MUTE OFF", 8},
-        {"PRIVILEGE SKYPEOUT TRUE", 9},
-        {"SKYPEVERSION 1.4", 10},
-        {"USERS a", 11},
-        {"FRIENDS a", 12},
-        {"CALLS 1, 2", 13},
-        {"MISSEDCALLS 1", 14},
-        {"MESSAGES 1", 15},
-        {"MISSEDMESSAGES 1", 16},
-        {"USER bob HANDLE bob", 17},
-        {"CALL 1 SUBJECT x", 18},
-        {"MESSAGE 1 SEEN", 19},
-        {"CALLHISTORYCHANGED", 20},
-        {"ImHistoryChanged", 21},
-        {"OPEN ADDAFRIEND bob", 22},
-        {"OPEN IM bob", 23},
-        {"FOCUS", 24},
-        {"PONG", 25},
-        {"ERROR 1 x", 26},
+    const std::vector<std::pair<const char*, ESkypeToDeviceCmd>> cases = {
+        {"NAME x", S2D_NAME},
+        {"PROTOCOL 2", S2D_PROTOCOL},
+        {"USERSTATUS NA", S2D_USERSTATUS},
+        {"CONNSTATUS OFFLINE", S2D_CONNSTATUS},
+        {"CURRENTUSERHANDLE bob", S2D_CURRENTUSERHANDLE},
+        {"AUDIO_IN x", S2D_AUDIO_IN},
+        {"AUDIO_OUT x", S2D_AUDIO_OUT},
+        {"RINGER x", S2D_RINGER},
+        {"MUTE OFF", S2D_MUTE},
+        {"PRIVILEGE SKYPEOUT TRUE", S2D_PRIVILEGE},
+        {"SKYPEVERSION 1.4", S2D_SKYPEVERSION},
+        {"USERS a", S2D_USERS},
+        {"FRIENDS a", S2D_FRIENDS},
+        {"CALLS 1, 2", S2D_CALLS},
+        {"MISSEDCALLS 1", S2D_MISSEDCALLS},
+        {"MESSAGES 1", S2D_MESSAGES},
+        {"MISSEDMESSAGES 1", S2D_MISSEDMESSAGES},
+        {"USER bob HANDLE bob", S2D_USER},
+        {"CALL 1 SUBJECT x", S2D_CALL},
+        {"MESSAGE 1 SEEN", S2D_MESSAGE},
+        {"CALLHISTORYCHANGED", S2D_CALLHISTORYCHANGED},
+        {"ImHistoryChanged", S2D_IMHISTORYCHANGED},
+        {"OPEN ADDAFRIEND bob", S2D_OPEN_ADDAFRIEND},
+        {"OPEN IM bob", S2D_OPEN_IM},
+        {"FOCUS", S2D_FOCUS},
+        {"PONG", S2D_PONG},
+        {"ERROR 1 x", S2D_ERROR},
     };
     for (const auto& [line, kind] : cases)
         EXPECT_EQ(kind, SkypeToDeviceCmd(line).m_nCmd) << line;
+}
+
+// The tables' numbering is fixed: the tests name values, so the numbers are checked once here.
+static_assert(S2D_CALL == 18 && S2D_UNKNOWN == 27 && S2D_OPEN_ADDAFRIEND == 22);
+static_assert(D2S_SET_CALL == 21 && D2S_COUNT == 34);
+static_assert(USERSTATUS_COUNT == 10 && CONNSTATUS_COUNT == 5 && CALLSTATUS_RINGING == 4 &&
+              CALLSTATUS_COUNT == 14 && CALLTYPE_COUNT == 7);
+static_assert(PROP_STATUS == 5 && PROP_STATUS_FINISHED == 38 && PROP_COUNT == 41);
+
+// A value of one table is refused where another table's is wanted.
+static_assert(
+    !std::is_constructible_v<DeviceToSkypeCmd, EDeviceToSkypeCmd, int, ECallStatus, char>);
+static_assert(!std::is_constructible_v<DeviceToSkypeCmd, ESkypeToDeviceCmd>);
+static_assert(!std::is_constructible_v<DeviceToSkypeCmd, int>);
+static_assert(!std::is_assignable_v<ECallStatus&, EUserStatus>);
+
+TEST(CodecNameTest, ValuesPrintTheirKeywords) {
+    EXPECT_STREQ("CALL", SkypeToDeviceCmdName(S2D_CALL));
+    EXPECT_STREQ("OPEN", SkypeToDeviceCmdName(S2D_OPEN_IM));
+    EXPECT_STREQ("?", SkypeToDeviceCmdName(S2D_UNKNOWN));
+    EXPECT_STREQ("NONE", SkypeToDeviceCmdName(S2D_NONE));
+    EXPECT_STREQ("SET CALL", DeviceToSkypeCmdName(D2S_SET_CALL));
+    EXPECT_STREQ("?", DeviceToSkypeCmdName(static_cast<EDeviceToSkypeCmd>(-2)));
+    EXPECT_STREQ("LOGGEDOUT", UserStatusName(USERSTATUS_LOGGEDOUT));
+    EXPECT_STREQ("PAUSING", ConnStatusName(CONNSTATUS_PAUSING));
+    EXPECT_STREQ("CANCELLED", CallStatusName(CALLSTATUS_CANCELLED));
+    EXPECT_STREQ("?", CallStatusName(CALLSTATUS_COUNT));
+    EXPECT_STREQ("CONTACTS", CallTypeName(CALLTYPE_CONTACTS));
+    EXPECT_STREQ("STATUS FINISHED", PropertyName(PROP_STATUS_FINISHED));
 }
 
 TEST(CodecParseTest, UnknownPropertyThrows) {
@@ -250,24 +299,26 @@ struct TextCase {
     std::string text;
     std::string handle = "";
     int id = -1;
-    int property = -1;
+    EProperty property = PROP_NONE;
 };
 
 TEST(CodecCommandTest, Texts) {
     const std::vector<TextCase> cases = {
         {DeviceToSkypeCmd(D2S_PROTOCOL, 2), "PROTOCOL 2"},
         {DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_FULLNAME), "GET USER bob FULLNAME", "bob", -1,
-         16},
+         PROP_FULLNAME},
         {DeviceToSkypeCmd(D2S_GET_USER, "jürgen", PROP_ONLINESTATUS),
-         "GET USER jürgen ONLINESTATUS", "jürgen", -1, 33},
+         "GET USER jürgen ONLINESTATUS", "jürgen", -1, PROP_ONLINESTATUS},
         {DeviceToSkypeCmd(D2S_GET_CALL, 12, PROP_PARTNER_HANDLE, ' '), "GET CALL 12 PARTNER_HANDLE",
-         "", 12, 1},
-        {DeviceToSkypeCmd(D2S_GET_MESSAGE, 7, PROP_BODY, ' '), "GET MESSAGE 7 BODY", "", 7, 14},
-        {DeviceToSkypeCmd(D2S_SET_MESSAGE, 7, PROP_SEEN, ' '), "SET MESSAGE 7 SEEN", "", 7, 39},
+         "", 12, PROP_PARTNER_HANDLE},
+        {DeviceToSkypeCmd(D2S_GET_MESSAGE, 7, PROP_BODY, ' '), "GET MESSAGE 7 BODY", "", 7,
+         PROP_BODY},
+        {DeviceToSkypeCmd(D2S_SET_MESSAGE, 7, PROP_SEEN, ' '), "SET MESSAGE 7 SEEN", "", 7,
+         PROP_SEEN},
         {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_INPROGRESS, ' '),
-         "SET CALL 12 STATUS INPROGRESS  ", "", 12, 37},
+         "SET CALL 12 STATUS INPROGRESS  ", "", 12, PROP_STATUS_INPROGRESS},
         {DeviceToSkypeCmd(D2S_SET_CALL, 12, PROP_STATUS_FINISHED, ' '),
-         "SET CALL 12 STATUS FINISHED  ", "", 12, 38},
+         "SET CALL 12 STATUS FINISHED  ", "", 12, PROP_STATUS_FINISHED},
         {DeviceToSkypeCmd(D2S_SEARCH_FRIENDS), "SEARCH FRIENDS"},
         {DeviceToSkypeCmd(D2S_SEARCH_MISSEDCALLS), "SEARCH MISSEDCALLS"},
         {DeviceToSkypeCmd(D2S_SEARCH_ACTIVECALLS), "SEARCH ACTIVECALLS"},
@@ -316,15 +367,15 @@ TEST(CodecCommandTest, WrongShapeGivesNoText) {
         DeviceToSkypeCmd(D2S_SET_USERSTATUS, "AWAY"),
         DeviceToSkypeCmd(D2S_PING, 3),
         DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_COUNT),
-        DeviceToSkypeCmd(D2S_GET_USER, "bob", -1),
+        DeviceToSkypeCmd(D2S_GET_USER, "bob", PROP_NONE),
         DeviceToSkypeCmd(D2S_GET_CALL, 12, PROP_COUNT, ' '),
-        DeviceToSkypeCmd(D2S_SET_CALL, 12, -7, ' '),
+        DeviceToSkypeCmd(D2S_SET_CALL, 12, static_cast<EProperty>(-7), ' '),
         DeviceToSkypeCmd(D2S_GET_USER, 12, PROP_FULLNAME, ' '),
         DeviceToSkypeCmd(D2S_MESSAGE, "bob"),
         DeviceToSkypeCmd(D2S_CALL, "bob", "text"),
         DeviceToSkypeCmd(D2S_COUNT),
-        DeviceToSkypeCmd(-1, "x"),
-        DeviceToSkypeCmd(1000, 1),
+        DeviceToSkypeCmd(D2S_NONE, "x"),
+        DeviceToSkypeCmd(static_cast<EDeviceToSkypeCmd>(1000), 1),
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         EXPECT_EQ(0, cases[i].m_nLength) << i;
@@ -391,7 +442,7 @@ TEST(CodecCommandTest, CopyLeavesTheSendTimeBehind) {
 // ---------------------------------------------------------------------------------------------
 // Reply matching
 
-DeviceToSkypeCmd OfType(int type) {
+DeviceToSkypeCmd OfType(EDeviceToSkypeCmd type) {
     DeviceToSkypeCmd cmd;
     cmd.m_nType = type;
     return cmd;

@@ -662,4 +662,96 @@ TEST_F(StlSlowClientTest, ADeliveryOf3000MsOrMoreIsLoggedAsFailed) {
     sim.SetDeliveryDelay(0);
 }
 
+// ---- A step of the system clock ----
+
+// The test clock, but with a system clock that can be set: wall time jumps, monotonic time goes
+// on as before (a user setting the clock, a time sync).
+class CWallStepClock : public IClock {
+public:
+    explicit CWallStepClock(CTestClock& base) : m_base(base) {}
+    uint64_t NowMs() const override { return m_base.NowMs(); }
+    CWallTime WallNow() const override {
+        const CWallTime t = m_base.WallNow();
+        const int64_t ms = t.sec * 1000 + t.ms + m_nStepMs.load();
+        return CWallTime{ms / 1000, static_cast<uint16_t>(ms % 1000)};
+    }
+    bool WaitUntil(std::unique_lock<std::mutex>& lk, std::condition_variable& cv,
+                   uint64_t deadlineMs, const std::function<bool()>& pred) override {
+        return m_base.WaitUntil(lk, cv, deadlineMs, pred);
+    }
+    void Step(int64_t ms) { m_nStepMs.fetch_add(ms); }
+
+private:
+    CTestClock& m_base;
+    std::atomic<int64_t> m_nStepMs{0};
+};
+
+constexpr int64_t kClockSteps[] = {3600 * 1000, -3600 * 1000};
+
+class StlClockStepTest : public StlTest {
+protected:
+    void SetUp() override {
+        SetClock(&stepClock);
+        StlTest::SetUp();
+    }
+    void TearDown() override {
+        StlTest::TearDown();
+        SetClock(&clock);
+    }
+    CWallStepClock stepClock{clock};
+};
+
+TEST_F(StlClockStepTest, AStepOfTheSystemClockWhileAReplyIsAwaitedIsNoTimeOut) {
+    ConnectNow();
+    for (const int64_t step : kClockSteps) {
+        SCOPED_TRACE(step);
+        const size_t nReceived = Received().size();
+        sim.DelayReplies(1, 2000, "GET USERSTATUS");
+        Queue(DeviceToSkypeCmd(D2S_GET_USERSTATUS));
+        Run(1000);
+        ASSERT_EQ(stl->GetWaitQueueCount(), 1);
+        stepClock.Step(step);
+        Run(1000);
+        EXPECT_EQ(stl->GetWaitQueueCount() + stl->GetInQueueCount(), 0);
+        Run(3000);
+        EXPECT_EQ(Counter(STL_CNT_REPLY_TIMEOUTS), 0);
+        EXPECT_EQ(Counter(STL_CNT_RECONNECT_ATTEMPTS), 0);
+        EXPECT_EQ(Received().size(), nReceived + 1) << "sent once, never again";
+    }
+    EXPECT_EQ(sinks.m_vecStates, (std::vector<int>{STL_CONNECTING, STL_CONNECTED}));
+}
+
+TEST(StlSndrTest, AStepOfTheSystemClockDuringADeliveryIsNoSlowDelivery) {
+    for (const int64_t step : kClockSteps) {
+        SCOPED_TRACE(step);
+        CTestClock clock;
+        CWallStepClock stepClock(clock);
+        CScopedClock scoped(stepClock);
+        CLogRecorder logs;
+        CMsgLoop loop;
+        loop.Bind();
+        // Skype's window, during whose handling of the line the system clock is set.
+        class CSteppingPeer : public CWindow {
+        public:
+            std::function<void()> m_fnOnLine;
+            LRESULT WindowProc(UINT message, WPARAM, LPARAM) override {
+                if (message == WM_COPYDATA)
+                    m_fnOnLine();
+                return 1;
+            }
+        } peer;
+        peer.m_fnOnLine = [&] { stepClock.Step(step); };
+        ASSERT_TRUE(peer.CreateWindowOn(loop, "stepping peer"));
+        CSTLSndr sndr;
+        ASSERT_TRUE(sndr.Start());
+        ASSERT_TRUE(clock.WaitForParticipants(1));
+        sndr.SetSkypehWnd(peer.GetSafeHwnd());
+        sndr.PostCmd(DeviceToSkypeCmd(D2S_GET_USERSTATUS));
+        clock.RunFor(100, {&loop});
+        EXPECT_EQ(sndr.GetLinesSent(), 1);
+        EXPECT_EQ(logs.Count("NotifySendFailed"), 0);
+        sndr.EndThread();
+    }
+}
+
 }  // namespace

@@ -73,6 +73,9 @@ struct CVirtualWaveBackend::CStream {
     bool bRecording = false;  // recording: started
     CPace pace;               // playback, and recording of a silent device
     uint32_t uPos = 0;        // playback: bytes of the head buffer already played
+    // Playback: when a buffer came to an empty queue; it starts playing then, not at the pass
+    // before. UINT64_MAX while playing on.
+    uint64_t uFreshSinceMs = UINT64_MAX;
     CCableResampler resampler;
     std::vector<float> vFifo;  // playback into a cable: cable frames not yet mixed
     bool bPrimed = false;
@@ -232,6 +235,8 @@ MMRESULT CVirtualWaveBackend::Queue(HWAVE hDevice, WAVEHDR* pHdr) {
     pHdr->dwFlags = (pHdr->dwFlags & ~WHDR_DONE) | WHDR_INQUEUE;
     if (s->kind == EWaveKind::In)
         pHdr->dwBytesRecorded = 0;
+    else if (s->queue.empty())
+        s->uFreshSinceMs = Clock().NowMs();
     s->queue.push_back(pHdr);
     return MMSYSERR_NOERROR;
 }
@@ -311,6 +316,7 @@ void CVirtualWaveBackend::CompleteLocked(CStream& s, WAVEHDR* pHdr) {
 
 void CVirtualWaveBackend::ReturnAllLocked(CStream& s) {
     s.uPos = 0;
+    s.uFreshSinceMs = UINT64_MAX;
     s.vFifo.clear();
     s.bPrimed = false;
     while (!s.queue.empty()) {
@@ -411,7 +417,7 @@ void CVirtualWaveBackend::ThreadMain() {
 void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
     for (auto& [h, s] : m_streams)
         if (s->kind == EWaveKind::Out && !s->bDead)
-            PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec));
+            PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec), nowMs);
 
     for (auto& [nCable, pCable] : m_cables) {
         const size_t n = pCable->pace.Due(nowMs, kCableRate);
@@ -440,9 +446,17 @@ void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
             RecordLocked(*s, {}, s->pace.Due(nowMs, s->spec.nSamplesPerSec));
 }
 
-void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames) {
+void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs) {
     const uint32_t align = PcmBlockAlign(s.spec);
     const bool bToCable = s.Cable() != 0;
+    // Silence until the moment the first buffer came.
+    uint64_t lead = 0;
+    if (s.uFreshSinceMs != UINT64_MAX) {
+        const uint64_t since = nowMs > s.uFreshSinceMs ? nowMs - s.uFreshSinceMs : 0;
+        lead = frames - std::min<uint64_t>(frames, since * s.spec.nSamplesPerSec / 1000);
+        frames -= lead;
+        s.uFreshSinceMs = UINT64_MAX;
+    }
     s.vPcm.clear();
     while (!s.queue.empty()) {
         WAVEHDR* pHdr = s.queue.front();
@@ -462,7 +476,7 @@ void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames) {
     if (!bToCable)
         return;
     // A player is continuous: what its queue lacks it plays as silence.
-    s.vFloat.clear();
+    s.vFloat.assign(lead * kChannels, 0.0f);
     PcmToCable(s.vPcm.data(), s.vPcm.size() / align, s.spec, s.vFloat);
     s.vFloat.resize(s.vFloat.size() + frames * kChannels, 0.0f);
     s.resampler.Process(s.vFloat.data(), s.vFloat.size() / kChannels, s.vFifo);

@@ -89,7 +89,7 @@ private:
     void ReturnAllLocked(CStream& s);
     void ThreadMain();
     void ProcessLocked(uint64_t nowMs);
-    void PlayLocked(CStream& s, uint64_t frames);
+    void PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs);
     void RecordLocked(CStream& s, const std::vector<float>& cableFrames, uint64_t silentFrames);
     void FillLocked(CStream& s, const uint8_t* data, size_t len);
 
