@@ -240,13 +240,20 @@ int main(int argc, char** argv) {
         return 1;
 
     std::sort(latencies.begin(), latencies.end());
+    constexpr double kMaxLatencyMs = 50;
+    constexpr double kMaxCpuShare = 0.01;
+    const double median = latencies[latencies.size() / 2];
+    const bool latencyOk = median <= kMaxLatencyMs;
+    const bool cpuOk = cpuPerSecond < kMaxCpuShare;
     std::printf(
         "answer: INPROGRESS to first beep buffer in cable 1, %zu calls: median %.1f ms, "
-        "max %.1f ms (target <= 50 ms)\n",
-        latencies.size(), latencies[latencies.size() / 2], latencies.back());
+        "max %.1f ms (target <= %.0f ms) %s\n",
+        latencies.size(), median, latencies.back(), kMaxLatencyMs, latencyOk ? "PASS" : "MISS");
     std::printf(
         "recording: %.2f ms CPU per second of recording = %.2f %% of one core over %d s "
-        "(target < 1 %%; includes the virtual devices' thread)\n",
-        cpuPerSecond * 1000, cpuPerSecond * 100, seconds);
-    return 0;
+        "(target < %.0f %%; includes the virtual devices' thread) %s\n",
+        cpuPerSecond * 1000, cpuPerSecond * 100, seconds, kMaxCpuShare * 100,
+        cpuOk ? "PASS" : "MISS");
+    std::printf("\n%s\n", latencyOk && cpuOk ? "targets met" : "TARGETS MISSED");
+    return latencyOk && cpuOk ? 0 : 1;
 }
