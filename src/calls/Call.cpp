@@ -36,7 +36,7 @@ int SecondsToMs(int64_t seconds, int64_t extraMs) {
 }
 
 // Skype's ids of calls that ended and were dropped, newest last: a late line about one (the
-// answer to an earlier query) must not bring it back as a new ringing call. Under the calls
+// answer to an earlier query) must not bring it back as a ringing call. Under the calls
 // lock; a few are enough, lines come late by moments.
 std::deque<int> g_dqEndedCallIds;
 constexpr size_t kMaxEndedCallIds = 64;

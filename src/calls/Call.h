@@ -115,7 +115,7 @@ public:
     // State operation. Everything of the logged-in user goes (KillAll): no call is current,
     // ringing or waiting for an answer to its hang-up.
     static void ForgetAll();
-    // A call of this Skype id ended and was dropped (late lines about it are not a new call).
+    // A call of this Skype id ended and was dropped (late lines about it do not make it again).
     static bool HasEnded(int callId);
     // The collection drops the call: nothing may point at it afterwards (current or ringing
     // call, call timer, its message). A current call hands over as when it ends.

@@ -311,7 +311,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd) {
     CCall* pCall = nullptr;
     // Negative ids belong to the calls rebuilt from saved messages, never to Skype's calls.
     if (cmd.m_nCallId < 0 || !gCallsDB.Get(cmd.m_nCallId, pCall)) {
-        // A call that ended is not new again: a RINGING about it is an answer that came late.
+        // A call that ended does not come back: a RINGING about it is an answer that came late.
         if (cmd.m_nCallId < 0 || cmd.m_nProperty != PROP_STATUS ||
             cmd.m_nCallStatus != CALLSTATUS_RINGING || CCall::HasEnded(cmd.m_nCallId)) {
             VLOG(INFO, "Unrecognized CallId[%d] being discarded", cmd.m_nCallId);
