@@ -90,6 +90,8 @@ TEST_F(AudioCtrlTest, TheCableCarriesThePlayIntoTheRecording) {
     ASSERT_TRUE(recorder.Start(Path("rec.wav"), false));
     ASSERT_TRUE(player.Start(Path("tone.wav"), true, false, m_counter.ThreadId(), kEnd));
     ASSERT_TRUE(m_counter.WaitFor(1));
+    // The end of the play is in the cable now; one more full buffer and it is in the file.
+    ASSERT_TRUE(WaitForSamples(Path("rec.wav"), ReadWav(Path("rec.wav")).samples.size() + 12800));
     EXPECT_TRUE(recorder.Stop());
     EXPECT_FALSE(recorder.Stop());
 
@@ -115,6 +117,7 @@ TEST_F(AudioCtrlTest, ACableThatRefuses48kHzIsPlayedAndRecordedAt44100) {
     ASSERT_TRUE(recorder.Start(Path("rec.wav"), false));
     ASSERT_TRUE(player.Start(Path("tone.wav"), true, false, m_counter.ThreadId(), kEnd));
     ASSERT_TRUE(m_counter.WaitFor(1));
+    ASSERT_TRUE(WaitForSamples(Path("rec.wav"), ReadWav(Path("rec.wav")).samples.size() + 12800));
     EXPECT_TRUE(recorder.Stop());
     EXPECT_TRUE(m_log.Has("CPlayFile::Start [got FALSE, smplrate: 48000]", WARNING));
     EXPECT_TRUE(m_log.Has("CRecordFileFromVAC::Start [got FALSE, smplrate: 48000]", WARNING));
