@@ -210,7 +210,7 @@ TEST_F(AudioEndToEndTest, TheCallerHearsTheGreetingAndTheMessageHoldsTheirVoice)
     CSimSound sound;
     ASSERT_TRUE(ReadSimSound(heard.m_vecHeardFiles[0], sound));
     const std::vector<int16_t> h = ToSamples16(sound.m_vData.data(), sound.m_vData.size());
-    const uint32_t rate = sound.m_spec.nSamplesPerSec;
+    const uint32_t rate = sound.m_pcm.nSamplesPerSec;
     const std::vector<double> tones{1000, 440, 1500};
     const double tBeep1 = FirstTime(h, rate, 1000, tones);
     const double tGreeting = FirstTime(h, rate, 440, tones);

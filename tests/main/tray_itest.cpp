@@ -2,12 +2,12 @@
 // client: the icon and tooltip follow the real connection, and Quit ends the link.
 #include <gtest/gtest.h>
 
+#include "TestClock.h"
 #include "app/Languages.h"
 #include "calls/CallsTestSupport.h"
 #include "calls/User.h"
 #include "main/VokraWndCore.h"
 #include "sim/SkypeSim.h"
-#include "skype/LinkTestSupport.h"
 
 using namespace callstest;
 
