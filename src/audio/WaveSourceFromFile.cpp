@@ -286,10 +286,11 @@ void Mpg123InitOnce() {
         return false;                                                                       \
     } while (0)
 
-CWaveSourceFromFileFormatMP3::~CWaveSourceFromFileFormatMP3() {
-    if (m_hDecoder != nullptr)
-        mpg123_delete(m_hDecoder);
+void CMpg123Deleter::operator()(mpg123_handle_struct* h) const {
+    mpg123_delete(h);
 }
+
+CWaveSourceFromFileFormatMP3::~CWaveSourceFromFileFormatMP3() = default;
 
 bool CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat() {
     VLOG(INFO, "CWaveSourceFromFileFormatMP3[%8.8x]::ReadAudioFileHeaderAndSaveFormat",
@@ -368,20 +369,20 @@ bool CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat() {
     // The decoder that will turn the frames into PCM must be there.
     Mpg123InitOnce();
     int err = MPG123_OK;
-    if (m_hDecoder != nullptr)
-        mpg123_delete(m_hDecoder);
-    m_hDecoder = mpg123_new(nullptr, &err);
+    m_hDecoder.reset();
+    m_hDecoder.reset(mpg123_new(nullptr, &err));
     if (m_hDecoder == nullptr)
         MP3_HDR_FAIL("[ no mp3 decoder: %s ]", mpg123_plain_strerror(err));
-    mpg123_param(m_hDecoder, MPG123_FLAGS, MPG123_MONO_MIX | MPG123_QUIET | MPG123_GAPLESS, 0);
-    mpg123_format_none(m_hDecoder);
+    mpg123_param(m_hDecoder.get(), MPG123_FLAGS, MPG123_MONO_MIX | MPG123_QUIET | MPG123_GAPLESS,
+                 0);
+    mpg123_format_none(m_hDecoder.get());
     const long* rates = nullptr;
     size_t rateCount = 0;
     mpg123_rates(&rates, &rateCount);
     for (size_t i = 0; i < rateCount; ++i)
-        mpg123_format(m_hDecoder, rates[i], MPG123_MONO, MPG123_ENC_SIGNED_16);
-    if (mpg123_open_feed(m_hDecoder) != MPG123_OK)
-        MP3_HDR_FAIL("[ no mp3 decoder: %s ]", mpg123_strerror(m_hDecoder));
+        mpg123_format(m_hDecoder.get(), rates[i], MPG123_MONO, MPG123_ENC_SIGNED_16);
+    if (mpg123_open_feed(m_hDecoder.get()) != MPG123_OK)
+        MP3_HDR_FAIL("[ no mp3 decoder: %s ]", mpg123_strerror(m_hDecoder.get()));
 
     // What the source delivers: 16-bit mono at 48,000 Hz, whatever the stream's own format.
     auto format = std::make_unique<CWaveFormat>();
@@ -404,11 +405,11 @@ bool CWaveSourceFromFileFormatMP3::DecodeMore() {
     // Bounds the turns that yield neither sound nor a request for input.
     for (int idle = 0; idle < 64; ++idle) {
         size_t done = 0;
-        const int rc = mpg123_read(m_hDecoder, m_vDecoded.data(), m_vDecoded.size(), &done);
+        const int rc = mpg123_read(m_hDecoder.get(), m_vDecoded.data(), m_vDecoded.size(), &done);
         if (rc == MPG123_NEW_FORMAT) {
             long rate = 0;
             int channels = 0, encoding = 0;
-            mpg123_getformat(m_hDecoder, &rate, &channels, &encoding);
+            mpg123_getformat(m_hDecoder.get(), &rate, &channels, &encoding);
             if (rate != m_nStreamRate) {
                 m_nStreamRate = rate;
                 if (rate != static_cast<long>(kMp3OutRate)) {
@@ -452,7 +453,7 @@ bool CWaveSourceFromFileFormatMP3::DecodeMore() {
                 m_bEnd = true;
                 return true;
             }
-            if (mpg123_feed(m_hDecoder, m_vIn.data(), n) != MPG123_OK)
+            if (mpg123_feed(m_hDecoder.get(), m_vIn.data(), n) != MPG123_OK)
                 return false;
             idle = 0;
             continue;
@@ -462,7 +463,7 @@ bool CWaveSourceFromFileFormatMP3::DecodeMore() {
             return true;
         }
         VLOG(WARNING, "CWaveSourceFromFileFormatMP3::DecodeFileLoop[ %s ]",
-             mpg123_strerror(m_hDecoder));
+             mpg123_strerror(m_hDecoder.get()));
         return false;
     }
     VLOG(WARNING, "CWaveSourceFromFileFormatMP3::DecodeFileLoop[ decoder makes no progress ]");
@@ -523,11 +524,7 @@ CWaveSourceFromFile::~CWaveSourceFromFile() {
 }
 
 void CWaveSourceFromFile::CloseFile() {
-    if (m_pFile != nullptr) {
-        std::fflush(m_pFile);
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
-    }
+    m_pFile.reset();
 }
 
 void CWaveSourceFromFile::JoinStreamingThread() {
@@ -561,7 +558,7 @@ bool CWaveSourceFromFile::Init(const std::string& path) {
     }
     m_strFilePath = path;
     CloseFile();
-    m_pFile = OpenRegularFile(path);
+    m_pFile.reset(OpenRegularFile(path));
     if (m_pFile == nullptr) {
         VLOG(WARNING, "CWaveSourceFromFile::Init [Could not find \"%s\"]", path.c_str());
         m_pFileFormat.reset();
