@@ -15,10 +15,7 @@ CWaveSinkToFileWAV::~CWaveSinkToFileWAV() {
     WaveSourceRemove();
     if (m_nState.load() == ST_RUNNING)
         Stop(nullptr);
-    if (m_pFile != nullptr) {
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
-    }
+    m_pFile.reset();
 }
 
 bool CWaveSinkToFileWAV::Init(const std::string& path, const CWaveFormat* fileFormat) {
@@ -34,19 +31,16 @@ bool CWaveSinkToFileWAV::Init(const std::string& path, const CWaveFormat* fileFo
         VLOG(WARNING, "CWaveSinkToFileWAV::Init [Audio file extention not handled]");
         return false;
     }
-    if (m_pFile != nullptr) {
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
-    }
+    m_pFile.reset();
     m_nState.store(ST_IDLE);
-    m_pFile = std::fopen(path.c_str(), "wb+e");
+    m_pFile.reset(std::fopen(path.c_str(), "wb+e"));
     if (m_pFile == nullptr) {
         VLOG(WARNING, "CWaveSinkToFileWAV::Init [ERROR: unable to open output file]");
         return false;
     }
     // Unbuffered: every write reaches the file at once, so a write error is seen on the block
     // that caused it and a crash loses nothing already handed over.
-    std::setvbuf(m_pFile, nullptr, _IONBF, 0);
+    std::setvbuf(m_pFile.get(), nullptr, _IONBF, 0);
     if (fileFormat != nullptr)
         m_pWaveOutFormat = *fileFormat;
     else
@@ -60,7 +54,7 @@ bool CWaveSinkToFileWAV::Init(const std::string& path, const CWaveFormat* fileFo
 }
 
 bool CWaveSinkToFileWAV::WriteAll(const void* data, size_t len) {
-    return std::fwrite(data, 1, len, m_pFile) == len;
+    return std::fwrite(data, 1, len, m_pFile.get()) == len;
 }
 
 bool CWaveSinkToFileWAV::Start() {
@@ -120,12 +114,12 @@ bool CWaveSinkToFileWAV::Start() {
 
     // The header, piece by piece, from the start of the (empty) file. Its lengths are those of
     // an empty recording and grow with every block.
-    if (fseeko(m_pFile, 0, SEEK_SET) != 0 || ftruncate(fileno(m_pFile), 0) != 0)
+    if (fseeko(m_pFile.get(), 0, SEEK_SET) != 0 || ftruncate(fileno(m_pFile.get()), 0) != 0)
         return false;
     uint8_t u32[4];
     if (!WriteAll("RIFF", 4))
         return false;
-    m_lRiffLenPos = static_cast<int32_t>(ftello(m_pFile));
+    m_lRiffLenPos = static_cast<int32_t>(ftello(m_pFile.get()));
     PutLE32(u32, kHeaderSize - 8);
     if (!WriteAll(u32, 4))
         return false;
@@ -150,7 +144,7 @@ bool CWaveSinkToFileWAV::Start() {
     if (!WriteAll("data", 4))
         return false;
     m_uHeaderCount += 4;
-    m_lDataLenPos = static_cast<int32_t>(ftello(m_pFile));
+    m_lDataLenPos = static_cast<int32_t>(ftello(m_pFile.get()));
     PutLE32(u32, 0);
     if (!WriteAll(u32, 4))
         return false;
@@ -164,7 +158,7 @@ bool CWaveSinkToFileWAV::UpdateLengths() {
     uint8_t riff[4], data[4];
     PutLE32(riff, m_uHeaderCount + m_uDataCount);
     PutLE32(data, m_uDataCount);
-    const int fd = fileno(m_pFile);
+    const int fd = fileno(m_pFile.get());
     return pwrite(fd, riff, 4, m_lRiffLenPos) == 4 && pwrite(fd, data, 4, m_lDataLenPos) == 4;
 }
 
@@ -225,9 +219,9 @@ void CWaveSinkToFileWAV::AppendData(const void* block, uint32_t len) {
         VLOG(WARNING, "CWaveSinkToFileWAV::WriteBuffer [ERROR: fwrite(%d)]", err);
         // Cut a partly written block off again so the file keeps whole samples and matches its
         // lengths; later blocks follow on from the last complete one.
-        std::clearerr(m_pFile);
+        std::clearerr(m_pFile.get());
         const off_t end = static_cast<off_t>(kHeaderSize) + m_uDataCount;
-        if (ftruncate(fileno(m_pFile), end) != 0 || fseeko(m_pFile, end, SEEK_SET) != 0)
+        if (ftruncate(fileno(m_pFile.get()), end) != 0 || fseeko(m_pFile.get(), end, SEEK_SET) != 0)
             VLOG(WARNING, "CWaveSinkToFileWAV::WriteBuffer [ERROR: truncate(%d)]", errno);
         return;
     }
@@ -251,10 +245,10 @@ bool CWaveSinkToFileWAV::Stop(CWaveNotify* /*notify*/) {
          static_cast<int>(m_uHeaderCount), static_cast<int>(m_uDataCount));
     uint8_t u32[4];
     PutLE32(u32, m_uHeaderCount + m_uDataCount);
-    if (fseeko(m_pFile, m_lRiffLenPos, SEEK_SET) != 0 || !WriteAll(u32, 4))
+    if (fseeko(m_pFile.get(), m_lRiffLenPos, SEEK_SET) != 0 || !WriteAll(u32, 4))
         return false;
     PutLE32(u32, m_uDataCount);
-    if (fseeko(m_pFile, m_lDataLenPos, SEEK_SET) != 0 || !WriteAll(u32, 4))
+    if (fseeko(m_pFile.get(), m_lDataLenPos, SEEK_SET) != 0 || !WriteAll(u32, 4))
         return false;
     VLOG(INFO, "CWaveSinkToFileWAV::Stop [updated file header]");
     m_nState.store(ST_READY);
@@ -266,11 +260,7 @@ bool CWaveSinkToFileWAV::Release() {
     if (m_nState.load() != ST_READY)
         return false;
     m_nState.store(ST_IDLE);
-    if (m_pFile != nullptr) {
-        std::fflush(m_pFile);
-        std::fclose(m_pFile);
-        m_pFile = nullptr;
-    }
+    m_pFile.reset();
     VLOG(INFO, "CWaveSinkToFileWAV[%8.8x]::Release [Closed output file]", LogAddr(this));
     return true;
 }

@@ -11,6 +11,7 @@
 
 #include "audio/PCMRateConvert.h"
 #include "audio/WaveSink.h"
+#include "platform/FileUtil.h"
 
 class CWaveSinkToFile : public CWaveSinkBase {
 public:
@@ -18,7 +19,7 @@ public:
     virtual bool Release() = 0;
 
 protected:
-    FILE* m_pFile = nullptr;
+    CFilePtr m_pFile;
 };
 
 class CWaveSinkToFileWAV : public CWaveSinkToFile {

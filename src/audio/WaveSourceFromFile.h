@@ -12,6 +12,7 @@
 
 #include "audio/PCMRateConvert.h"
 #include "audio/WaveSource.h"
+#include "platform/FileUtil.h"
 
 // True when path is strictly longer than ext and ends in it, letter case ignored.
 bool HasExtension(const std::string& path, const std::string& ext);
@@ -51,6 +52,10 @@ private:
 };
 
 struct mpg123_handle_struct;
+// Deletes an mpg123 decoder handle.
+struct CMpg123Deleter {
+    void operator()(mpg123_handle_struct* h) const;
+};
 
 class CWaveSourceFromFileFormatMP3 : public CWaveSourceFromFileFormat {
 public:
@@ -63,7 +68,7 @@ private:
     // Decodes the next frames into m_vPending; false on a decoder or read error.
     bool DecodeMore();
 
-    mpg123_handle_struct* m_hDecoder = nullptr;
+    std::unique_ptr<mpg123_handle_struct, CMpg123Deleter> m_hDecoder;
     CPCMRateConvert m_RateConvert;    // the stream's own rate to 48,000 Hz
     long m_nStreamRate = 0;           // 0 until the decoder has reported a format
     bool m_bEnd = false;              // the file has been read and decoded to the end
@@ -91,7 +96,7 @@ public:
     void StreamFileNotifyOnDoneOrStopOnFlag();
     static uint32_t StreamFileNotifyOnDoneOrStopOnFlagThread(CWaveSourceFromFile* source);
 
-    FILE* GetFile() const { return m_pFile; }
+    FILE* GetFile() const { return m_pFile.get(); }
     const std::string& GetFilePath() const { return m_strFilePath; }
     CWaveSourceFromFileFormat* GetFileFormat() const { return m_pFileFormat.get(); }
 
@@ -103,7 +108,7 @@ private:
     void JoinStreamingThread();
 
     std::string m_strFilePath;
-    FILE* m_pFile = nullptr;
+    CFilePtr m_pFile;
     std::thread m_hThread;
     std::shared_ptr<CThreadControl> m_pThreadControl;
     std::unique_ptr<CWaveSourceFromFileFormat> m_pFileFormat;

@@ -4,6 +4,15 @@
 #include <cstddef>
 #include <string>
 
+#include <cstdio>
+#include <memory>
+
+// A FILE* that closes itself: whoever holds it owns the open file.
+struct CFileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
+
 // The running executable's full path (/proc/self/exe); empty when it cannot be read.
 std::string GetProgramPath();
 // The folder of the running executable, ending with "/". Everything that lies "beside the
