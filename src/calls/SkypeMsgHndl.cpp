@@ -100,6 +100,10 @@ bool CSkypeMsgHndl::PostTakeControl() {
     return PostThreadMessage(WM_HANDLER_TAKE_CONTROL);
 }
 
+bool CSkypeMsgHndl::PostQuit() {
+    return PostThreadMessage(WM_HANDLER_QUIT);
+}
+
 void CSkypeMsgHndl::OnConnectionState(int state) {
     VLOG(INFO, "CSkypeMsgHndl::ConnectionStateNotify (%d)", state);
     PostThreadMessage(WM_HANDLER_CONNECTION_STATE, static_cast<WPARAM>(state));
@@ -111,6 +115,10 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
     assert(Loop().IsOwnerThread());
+    if (message == WM_HANDLER_QUIT) {
+        OnQuit();
+        return;
+    }
     // The batch is declared first so that it ends last: commands leave after the lock is free.
     CSkypeCmdBatch batch;
     CCallsDataLock lock;
@@ -355,6 +363,20 @@ void CSkypeMsgHndl::SettleEndedCall(CCall* pCall) {
         return;
     }
     pCall->Ended();
+}
+
+void CSkypeMsgHndl::OnQuit() {
+    {
+        CSkypeCmdBatch batch;
+        CCallsDataLock lock;
+        VLOG(INFO, "CSkypeMsgHndl::OnQuit");
+        if (g_pCurrentCall != nullptr)
+            g_pCurrentCall->EndAnswering(false);
+        KillCallTimer(nullptr);
+    }
+    // Only now, with the restore commands handed to the transport: the main window waits for
+    // their replies from here on.
+    PostToMainWnd(WM_QUIT_CALL_ENDED, 0, 0);
 }
 
 void CSkypeMsgHndl::KillAll() {
