@@ -2,6 +2,7 @@
 // A front end with nothing to draw, for a program that runs without a desktop (the demo, a
 // server): it tells an observer what the tray would show, refuses what needs a person (the
 // property sheet, web pages), and ends the user-interface loop when the main window closes.
+#include <atomic>
 #include <functional>
 #include <string>
 
@@ -34,13 +35,14 @@ public:
     bool OpenUrl(const std::string& strUrl) override;
     void EndApplication() override;
 
-    ETrayIcon GetIcon() const { return m_nIcon; }
+    // Any thread.
+    ETrayIcon GetIcon() const { return m_nIcon.load(); }
 
 private:
     void Tell(const std::string& strLine);
 
     CMsgLoop& m_uiLoop;
     std::function<void(const std::string&)> m_fnEvent;
-    ETrayIcon m_nIcon = TRAY_ICON_IDLE;
+    std::atomic<ETrayIcon> m_nIcon{TRAY_ICON_IDLE};
     std::string m_strTip;
 };
