@@ -123,7 +123,7 @@ constexpr CBuiltInText g_BuiltInTexts[] = {
     {IDS_ERR_CREATE_WINDOW, "Unable to create window."},
     {IDS_ERR_NO_AUDIO_CABLES,
      "Could not detect installation of 'Vokra Audio Cables' audio device. \nPlease reinstall "
-     "Vokra."},
+     "Vokra.\nOn Linux, run 'scripts/cables up' to make the cables."},
     {IDS_ERR_HELP_PAGE, "The help page could not be opened:\n%s"},
 };
 

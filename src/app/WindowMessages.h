@@ -27,6 +27,8 @@ enum {
 // The main window's call timer (the handler's one-shot call timer runs on it).
 constexpr UINT MAIN_WND_TIMER_TRAY = 1;
 constexpr UINT MAIN_WND_TIMER_CALL = 2;
+// While Quit waits for Skype to take its own devices back.
+constexpr UINT MAIN_WND_TIMER_QUIT = 3;
 
 // To the answering-stages thread.
 constexpr UINT WM_STAGES_START = WM_USER + 700;
@@ -39,6 +41,10 @@ constexpr UINT WM_HANDLER_SKYPE_CMD = WM_USER + 801;         // owns a SkypeToDe
 constexpr UINT WM_HANDLER_TIMER = WM_USER + 802;
 constexpr UINT WM_HANDLER_FORCE_ANSWER = WM_USER + 804;
 constexpr UINT WM_HANDLER_TAKE_CONTROL = WM_USER + 805;
+// Quit: end the answered call and give Skype its devices back; the handler answers the main
+// window with WM_QUIT_CALL_ENDED once the commands are with the transport.
+constexpr UINT WM_HANDLER_QUIT = WM_USER + 806;
+constexpr UINT WM_QUIT_CALL_ENDED = WM_USER + 206;
 
 // The main window, once it exists; 0 before and after. Any thread reads it.
 extern std::atomic<HWND> g_hWndMain;

@@ -100,6 +100,10 @@ bool CSkypeMsgHndl::PostTakeControl() {
     return PostThreadMessage(WM_HANDLER_TAKE_CONTROL);
 }
 
+bool CSkypeMsgHndl::PostQuit() {
+    return PostThreadMessage(WM_HANDLER_QUIT);
+}
+
 void CSkypeMsgHndl::OnConnectionState(int state) {
     VLOG(INFO, "CSkypeMsgHndl::ConnectionStateNotify (%d)", state);
     PostThreadMessage(WM_HANDLER_CONNECTION_STATE, static_cast<WPARAM>(state));
@@ -111,6 +115,10 @@ bool CSkypeMsgHndl::OnSkypeCmd(const SkypeToDeviceCmd& cmd) {
 
 void CSkypeMsgHndl::OnThreadMessage(UINT message, WPARAM wParam, LPARAM) {
     assert(Loop().IsOwnerThread());
+    if (message == WM_HANDLER_QUIT) {
+        OnQuit();
+        return;
+    }
     // Declared before the lock so that they end after it: commands leave once the lock is free,
     // then a recording stopped by this message is stopped (which may take seconds) and filed.
     CRecordingStops stops;
@@ -363,6 +371,20 @@ void CSkypeMsgHndl::SettleEndedCall(CCall* pCall) {
         return;
     }
     pCall->Ended();
+}
+
+void CSkypeMsgHndl::OnQuit() {
+    {
+        CSkypeCmdBatch batch;
+        CCallsDataLock lock;
+        VLOG(INFO, "CSkypeMsgHndl::OnQuit");
+        if (g_pCurrentCall != nullptr)
+            g_pCurrentCall->EndAnswering(false);
+        KillCallTimer(nullptr);
+    }
+    // Only now, with the restore commands handed to the transport: the main window waits for
+    // their replies from here on.
+    PostToMainWnd(WM_QUIT_CALL_ENDED, 0, 0);
 }
 
 void CSkypeMsgHndl::KillAll() {

@@ -42,6 +42,9 @@ public:
     bool PostCallTimerElapse();
     bool PostForceAnswer();
     bool PostTakeControl();
+    // Quit: the answered call ends as KillAll ends it (its recording filed, Skype's own devices
+    // asked back); then WM_QUIT_CALL_ENDED goes to the main window.
+    bool PostQuit();
 
     // IConnectionStateSink, ISkypeCmdSink: on the transport's loop; they only post.
     void OnConnectionState(int state) override;
@@ -70,6 +73,7 @@ private:
     void OnCallTimerElapse();
     void OnUserForceAnswerOfCall();
     void OnUserTakesControlOverCall();
+    void OnQuit();
     void Skype2DeviceMsgHandleUsers(const SkypeToDeviceCmd& cmd);
     void Skype2DeviceMsgHandleUser(const SkypeToDeviceCmd& cmd);
     void Skype2DeviceMsgHandleCall(const SkypeToDeviceCmd& cmd);

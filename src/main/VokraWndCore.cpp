@@ -14,6 +14,7 @@
 #include "calls/CallsLock.h"
 #include "calls/User.h"
 #include "messages/MessageCollection.h"
+#include "platform/Clock.h"
 #include "platform/FileUtil.h"
 #include "platform/StrUtil.h"
 #include "skype/STL.h"
@@ -426,12 +427,46 @@ bool CVokraWndCore::Shutdown() {
             m_pShell->CloseSheet();
         OnSheetEnded(false);  // unless the front end reported it while closing
     }
+    if (m_bQuitting)
+        return true;  // already waiting for Skype's devices
+    // A call being answered would leave Skype on the cables if the link ended first: the
+    // handler ends it and asks for Skype's own devices, and the link ends once Skype has
+    // acknowledged them, or after kQuitWaitMs.
+    if (m_bHandlerStarted && GetConnectionState() == STL_CONNECTED && m_SkypeMsgHndl.PostQuit()) {
+        m_bQuitting = true;
+        m_uQuitDeadlineMs = Clock().NowMs() + kQuitWaitMs;
+        SetTimer(MAIN_WND_TIMER_QUIT, kQuitCheckMs);
+        return true;
+    }
+    FinishShutdown();
+    return true;
+}
+
+void CVokraWndCore::CheckQuitWait() {
+    if (!m_bQuitting)
+        return;
+    const bool bTimeUp = Clock().NowMs() >= m_uQuitDeadlineMs;
+    if (!bTimeUp) {
+        if (!m_bQuitCallEnded)
+            return;
+        // Sent and waiting commands both count: a reply still due keeps the link open.
+        if (g_pSTL != nullptr && g_pSTL->GetConnectionState() == STL_CONNECTED &&
+            g_pSTL->GetInQueueCount() + g_pSTL->GetWaitQueueCount() > 0)
+            return;
+    } else {
+        VLOG(WARNING, "CVokraWndCore: Quit stopped waiting for Skype after %u ms", kQuitWaitMs);
+    }
+    FinishShutdown();
+}
+
+void CVokraWndCore::FinishShutdown() {
+    m_bQuitting = false;
+    KillTimer(MAIN_WND_TIMER_QUIT);
     if (m_bHandlerStarted) {
         m_bHandlerStarted = false;
         m_SkypeMsgHndl.Stop();
     }
     PostMessage(WM_CLOSE);
-    return true;
 }
 
 void CVokraWndCore::OnClose() {
@@ -483,6 +518,12 @@ LRESULT CVokraWndCore::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
                 m_SkypeMsgHndl.PostCallTimerElapse();
             else if (wParam == MAIN_WND_TIMER_TRAY)
                 UpdateTrayIconNow();
+            else if (wParam == MAIN_WND_TIMER_QUIT)
+                CheckQuitWait();
+            return 0;
+        case WM_QUIT_CALL_ENDED:
+            m_bQuitCallEnded = true;
+            CheckQuitWait();
             return 0;
         case WM_SHOW_SHEET:
             VLOG(INFO, "CVokraWndCore: show sheet page %d", static_cast<int>(wParam));

@@ -7,6 +7,7 @@
 //
 // Everything here runs on the user-interface thread, except UpdateTrayIcon and the Post...
 // functions of the handler, which any thread may call.
+#include <cstdint>
 #include <string>
 
 #include "calls/SkypeMsgHndl.h"
@@ -41,6 +42,10 @@ public:
     static constexpr uint32_t kTrayTickMs = 750;
     // The help page, beside the program.
     static constexpr const char* kHelpPage = "help/index.html";
+    // Quit waits at most this long for Skype to acknowledge its own devices back, checking
+    // every kQuitCheckMs.
+    static constexpr uint32_t kQuitWaitMs = 2000;
+    static constexpr uint32_t kQuitCheckMs = 50;
 
     CVokraWndCore();
     // Stops the handler and destroys the window; the shell is not called any more.
@@ -71,9 +76,13 @@ public:
     void OnSheetEnded(bool bOk);
     // The choice from a menu put up by ShowTrayMenu (ID_SYSTRAY_MENU_NONE: dismissed).
     void OnTrayMenuCommand(UINT uCommand);
-    // Quit: closes the sheet, ends the transport and then the window (and with it the
-    // application). Refused (false) while the Advanced options dialog is open, which is raised.
+    // Quit: closes the sheet, ends an answered call and gives Skype its devices back, then ends
+    // the transport and the window (and with it the application). While connected the end
+    // comes once Skype has acknowledged the devices (at most kQuitWaitMs later), otherwise at
+    // once. Refused (false) while the Advanced options dialog is open, which is raised.
     bool Shutdown();
+    // Quit has begun and waits for Skype.
+    bool IsQuitting() const { return m_bQuitting; }
 
     // What the tray shows now.
     ETrayIcon GetTrayIcon() const { return m_nTrayIcon; }
@@ -116,6 +125,8 @@ private:
     // True (and the dialog is raised) while Quit must wait for the Advanced options dialog.
     bool QuitBlockedByAdvancedDialog();
     void DestroyMainWindow();
+    void CheckQuitWait();
+    void FinishShutdown();
 
     CSkypeMsgHndl m_SkypeMsgHndl;
     CMsgLoop* m_pUiLoop = nullptr;
@@ -129,6 +140,9 @@ private:
     CTrayMenu m_TrayMenu;
     bool m_bExtraMenuItem = false;  // the menu's first two entries are the extra item and a line
     bool m_bSheetOpen = false;
+    bool m_bQuitting = false;
+    bool m_bQuitCallEnded = false;
+    uint64_t m_uQuitDeadlineMs = 0;
 };
 
 // Milliseconds a balloon stays, from the timeout the workers post: held between 10 and 30 s as

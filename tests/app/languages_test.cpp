@@ -70,7 +70,7 @@ TEST(StringTable, IsSortedUniqueAndHoldsTheExactTexts) {
         {601, "Unable to create window."},
         {602,
          "Could not detect installation of 'Vokra Audio Cables' audio device. \nPlease reinstall "
-         "Vokra."},
+         "Vokra.\nOn Linux, run 'scripts/cables up' to make the cables."},
     };
     for (const auto& [id, text] : samples)
         EXPECT_EQ(LoadText(id), text) << id;

@@ -184,3 +184,32 @@ TEST_F(EndToEndTest, ACallerWhoHangsUpBeforeTheAnswerLeavesNothingBehind) {
     EXPECT_EQ(g_pRingingCall, nullptr);
     EXPECT_EQ(m_core.Handler().GetTimerCall(), nullptr);
 }
+
+TEST_F(EndToEndTest, QuitDuringAnAnsweredCallGivesSkypeItsDevicesBackFirst) {
+    const int id = m_sim.IncomingCall("alice");
+    ASSERT_TRUE(RunUntil([&] { return SimStatus(id) == CALLSTATUS_INPROGRESS; }, 10000));
+    ASSERT_TRUE(RunUntil([&] { return m_stages.Running(); }, 2000));
+    ASSERT_EQ(m_sim.AudioIn(), kCable1Rec);
+    Run(8000);  // alice speaks after the greeting
+
+    // Skype is slow to acknowledge: Quit still waits for it, within its bound.
+    m_sim.DelayReplies(2, 400, "SET AUDIO_");
+    EXPECT_TRUE(m_core.Shutdown());
+    ASSERT_TRUE(RunUntil([&] { return g_hWndMain.load() == 0; }, 3000));
+    EXPECT_EQ(m_sim.AudioIn(), "Mic");
+    EXPECT_EQ(m_sim.AudioOut(), "Speakers");
+    EXPECT_FALSE(m_stages.Running());
+    EXPECT_EQ(FilesIn(UserFolder("me")).size(), 1u) << "the recording is filed";
+    EXPECT_EQ(g_pSTL != nullptr ? g_pSTL->GetConnectionState() : -1, -1) << "the link ended";
+}
+
+TEST_F(EndToEndTest, QuitStopsWaitingForASkypeThatNeverAcknowledges) {
+    const int id = m_sim.IncomingCall("alice");
+    ASSERT_TRUE(RunUntil([&] { return SimStatus(id) == CALLSTATUS_INPROGRESS; }, 10000));
+    m_sim.DropReplies(100);
+    const uint64_t tQuit = m_clock.NowMs();
+    EXPECT_TRUE(m_core.Shutdown());
+    ASSERT_TRUE(RunUntil([&] { return g_hWndMain.load() == 0; }, 10000));
+    EXPECT_LE(m_clock.NowMs() - tQuit, CVokraWndCore::kQuitWaitMs + 100);
+    EXPECT_GE(m_clock.NowMs() - tQuit, CVokraWndCore::kQuitWaitMs);
+}
