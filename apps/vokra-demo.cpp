@@ -148,7 +148,7 @@ bool WriteDelayedVoice(const std::string& from, const std::string& to, double si
     if (!ReadSimSound(from, s))
         return false;
     const uint32_t align = s.BlockAlign();
-    const size_t silence = static_cast<size_t>(silenceSec * s.m_spec.nSamplesPerSec) * align;
+    const size_t silence = static_cast<size_t>(silenceSec * s.m_pcm.nSamplesPerSec) * align;
     const uint32_t dataLen = static_cast<uint32_t>(silence + s.m_vData.size());
     auto le = [](std::string& out, uint32_t v, int n) {
         for (int i = 0; i < n; ++i)
@@ -159,11 +159,11 @@ bool WriteDelayedVoice(const std::string& from, const std::string& to, double si
     out += "WAVEfmt ";
     le(out, 16, 4);
     le(out, 1, 2);
-    le(out, s.m_spec.nChannels, 2);
-    le(out, s.m_spec.nSamplesPerSec, 4);
+    le(out, s.m_pcm.nChannels, 2);
+    le(out, s.m_pcm.nSamplesPerSec, 4);
     le(out, s.BytesPerSecond(), 4);
     le(out, align, 2);
-    le(out, s.m_spec.wBitsPerSample, 2);
+    le(out, s.m_pcm.wBitsPerSample, 2);
     out += "data";
     le(out, dataLen, 4);
     out.append(silence, '\0');
