@@ -178,9 +178,14 @@ TEST_F(AudioEndToEndTest, TheCallerHearsTheGreetingAndTheMessageHoldsTheirVoice)
     // Alice says all she has to say, then hangs up.
     ASSERT_TRUE(RunUntil([&] { return m_pSimAudio->State(id).m_bVoiceDone; }));
     m_sim.CallerHangsUp(id);
+    // The recording is stopped and filed after the call has let go of the machine, so wait for
+    // the message under its final name.
     ASSERT_TRUE(RunUntil([&] {
         CCallsDataLock lock;
-        return g_pCurrentCall == nullptr && FilesIn(UserFolder("me")).size() == 1;
+        const std::vector<std::string> names = FilesIn(UserFolder("me"));
+        CVoiceMessageName name;
+        return g_pCurrentCall == nullptr && names.size() == 1 &&
+               ParseVoiceMessageFileName(names[0], name);
     })) << m_log.Dump();
     ASSERT_TRUE(m_pSimAudio->WaitUntilQuiet(id));
 
