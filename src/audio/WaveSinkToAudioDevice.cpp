@@ -230,6 +230,10 @@ void CWaveSinkToAudioDevice::OnWaveSinkBufferNew(WPARAM wParam) {
          LogAddr(this), static_cast<int>(m_uRefCntInWaveOut.load()));
     if (!pBuf || m_nState != ST_RUNNING)
         return;  // freed here
+    QueueToDevice(std::move(pBuf));
+}
+
+void CWaveSinkToAudioDevice::QueueToDevice(std::unique_ptr<CBuffer> pBuf) {
     const HWAVE h = m_hWaveOut.load();
     MMRESULT rc = WaveDevices().Prepare(h, &pBuf->hdr);
     if (rc != MMSYSERR_NOERROR) {
@@ -278,6 +282,10 @@ void CWaveSinkToAudioDevice::OnWaveSinkStop(CWaveNotify* notify, int* pResult) {
         return;
     }
     if (notify != nullptr) {
+        // The converter still holds the last milliseconds of the sound (the end of a beep):
+        // they play too. Only once the source has let go, so no block races the flush.
+        if (m_bRateConvert && GetWaveSource() == nullptr)
+            QueueConverterTail();
         // Drain: release the requester first, so it may hold a lock the notice needs.
         m_pStopDoneEvent->Set();
         if (m_uRefCntInWaveOut == 0) {
@@ -297,6 +305,20 @@ void CWaveSinkToAudioDevice::OnWaveSinkStop(CWaveNotify* notify, int* pResult) {
     } else {
         m_bStopPending = true;
     }
+}
+
+void CWaveSinkToAudioDevice::QueueConverterTail() {
+    auto pBuf = std::make_unique<CBuffer>();
+    pBuf->vData.resize(std::max<uint32_t>(m_uDstBufLen, m_OutFormat.nAvgBytesPerSec / 2));
+    const uint32_t len =
+        m_RateConvert.Flush(pBuf->vData.data(), static_cast<uint32_t>(pBuf->vData.size()));
+    if (len == 0)
+        return;
+    pBuf->vData.resize(len);
+    pBuf->hdr = WAVEHDR{};
+    pBuf->hdr.lpData = pBuf->vData.data();
+    pBuf->hdr.dwBufferLength = len;
+    QueueToDevice(std::move(pBuf));
 }
 
 bool CWaveSinkToAudioDevice::StopWaveOut() {

@@ -60,6 +60,10 @@ private:
     };
 
     void OnWaveSinkBufferNew(WPARAM wParam);
+    // Prepares and queues a buffer on the device (worker thread); a refused one is freed.
+    void QueueToDevice(std::unique_ptr<CBuffer> pBuf);
+    // Plays what the converter still holds at the end of a drained stream.
+    void QueueConverterTail();
     void OnWaveSinkBufferDone(WAVEHDR* pHdr);
     void OnWaveSinkStop(CWaveNotify* notify, int* pResult);
     void OnReleaseEndThread();
