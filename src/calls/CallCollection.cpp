@@ -22,8 +22,8 @@ CCall* CCallCollection::Add(std::unique_ptr<CCall> pCall) {
     std::unique_ptr<CCall>& pEntry = m_mapCalls[pAdded->m_nCallId];
     if (pEntry && pEntry.get() != pAdded)
         m_vecReplaced.push_back(std::move(pEntry));
-    else if (pEntry)
-        pCall.release();  // the same call entered twice: it is ours already
+    else if (pEntry) [[maybe_unused]]
+        CCall* pSame = pCall.release();  // entered twice: ours already
     if (pCall)
         pEntry = std::move(pCall);
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);

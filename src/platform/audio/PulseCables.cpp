@@ -136,16 +136,18 @@ bool CreatePulseCables(std::string* pError) {
     for (int n = 1; n <= kPulseCableCount; ++n) {
         const std::string sink = PulseCableSinkName(n);
         const std::string description = Quoted(PulseCableDescription(n));
-        if (!FindSink(ctx, sink).bExists &&
-            !LoadModule(ctx, "module-null-sink",
-                        "sink_name=" + sink + " sink_properties=device.description=" + description,
-                        pError))
+        std::string sinkArgs = "sink_name=" + sink;
+        sinkArgs += " sink_properties=device.description=";
+        sinkArgs += description;
+        if (!FindSink(ctx, sink).bExists && !LoadModule(ctx, "module-null-sink", sinkArgs, pError))
             return false;
+        std::string sourceArgs = "source_name=" + PulseCableSourceName(n);
+        sourceArgs += " master=";
+        sourceArgs += sink;
+        sourceArgs += ".monitor source_properties=device.description=";
+        sourceArgs += description;
         if (!FindSource(ctx, PulseCableSourceName(n)).bExists &&
-            !LoadModule(ctx, "module-remap-source",
-                        "source_name=" + PulseCableSourceName(n) + " master=" + sink +
-                            ".monitor source_properties=device.description=" + description,
-                        pError))
+            !LoadModule(ctx, "module-remap-source", sourceArgs, pError))
             return false;
     }
     if (Read(ctx).Complete())
