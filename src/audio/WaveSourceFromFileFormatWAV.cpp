@@ -32,7 +32,6 @@ struct CHeaderWalk {
     int64_t limit = 0;  // the end of the RIFF body, or of the file when that is shorter
     unsigned flags = 0;
     CWaveFormat format;
-    uint32_t dataLen = 0;
     int64_t dataOffset = 0;
     uint64_t dataLeft = 0;
     bool Has(unsigned mask) const { return (flags & mask) == mask; }
@@ -136,7 +135,6 @@ EChunkStep OnData(CHeaderWalk& w) {
     const int64_t offset = ftello(w.f);
     if (offset < 0)
         return Fail("[ Bad FTELL(nDataOffset)]");
-    w.dataLen = len;
     w.dataOffset = offset;
     w.flags |= CHeaderWalk::kData;
     // An unfinished recording keeps a placeholder length, and a cut-off one may claim more than
@@ -229,7 +227,6 @@ bool CWaveSourceFromFileFormatWAV::ReadAudioFileHeaderAndSaveFormat() {
         return false;
     const bool walked = WalkChunks(w);
     if (w.Has(CHeaderWalk::kData)) {
-        m_uDataLen = w.dataLen;
         m_nDataOffset = w.dataOffset;
         m_uDataLeft = w.dataLeft;
     }
