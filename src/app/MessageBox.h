@@ -13,8 +13,6 @@ constexpr UINT MB_YESNO = 0x00000004;
 constexpr UINT MB_TYPEMASK = 0x0000000F;
 constexpr UINT MB_ICONERROR = 0x00000010;
 constexpr UINT MB_ICONWARNING = 0x00000030;
-constexpr UINT MB_ICONINFORMATION = 0x00000040;
-constexpr UINT MB_ICONMASK = 0x000000F0;
 
 // The button the user chose.
 constexpr int IDOK = 1;

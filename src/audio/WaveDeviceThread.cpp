@@ -71,11 +71,6 @@ CWaveDeviceThread::~CWaveDeviceThread() {
     g_cvAlive.notify_all();
 }
 
-size_t CWaveDeviceThread::Alive() {
-    std::lock_guard g(g_mAlive);
-    return g_uAlive;
-}
-
 void CWaveDeviceThread::WaitAlive(size_t n) {
     std::unique_lock lk(g_mAlive);
     g_cvAlive.wait(lk, [n] { return g_uAlive <= n; });

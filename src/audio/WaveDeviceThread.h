@@ -8,8 +8,7 @@
 
 class CWaveDeviceThread : public CMsgThread {
 public:
-    // Objects of these classes alive now, and a wait until at most n are (tests).
-    static size_t Alive();
+    // Waits until at most n objects of these classes are alive (tests).
     static void WaitAlive(size_t n);
 
 protected:

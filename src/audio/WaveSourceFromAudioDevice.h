@@ -32,7 +32,6 @@ public:
     bool Release();
 
     int GetState() const { return m_nState.load(); }
-    HWAVE GetWaveIn() const { return m_hWaveIn.load(); }
     std::vector<uint32_t> GetBufferSizes() const;
 
 protected:

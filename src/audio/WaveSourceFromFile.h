@@ -42,11 +42,8 @@ public:
     using CWaveSourceFromFileFormat::CWaveSourceFromFileFormat;
     bool ReadAudioFileHeaderAndSaveFormat() override;
     bool DecodeFileLoop(void* block, uint32_t* length) override;
-    uint32_t GetDataLen() const { return m_uDataLen; }
-    int64_t GetDataOffset() const { return m_nDataOffset; }
 
 private:
-    uint32_t m_uDataLen = 0;    // the data chunk's length as stored
     int64_t m_nDataOffset = 0;  // file offset of the first sample byte
     uint64_t m_uDataLeft = 0;   // sample bytes still to deliver
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "app/Logger.h"
 #include "audio/WaveFileReading.h"
@@ -16,14 +17,89 @@ void Mpg123InitOnce() {
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
 }
-}  // namespace
 
-#define MP3_HDR_FAIL(...)                                                                   \
-    do {                                                                                    \
-        VLOG(WARNING,                                                                       \
-             "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat" __VA_ARGS__); \
-        return false;                                                                       \
-    } while (0)
+// Logs why the header is refused; false, so a step can end with `return Refuse(...)`.
+bool Refuse(const std::string& why) {
+    VLOG(WARNING, "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat%s", why.c_str());
+    return false;
+}
+
+// The length of the file, or -1 (logged) when it cannot be measured; leaves f at its start.
+int64_t MeasureFile(FILE* f) {
+    if (fseeko(f, 0, SEEK_END) != 0) {
+        Refuse("[ Bad SEEK(end)]");
+        return -1;
+    }
+    const int64_t fileLen = ftello(f);
+    if (fileLen < 0) {
+        Refuse("[ Bad FTELL(filelength)]");
+        return -1;
+    }
+    if (fseeko(f, 0, SEEK_SET) != 0) {
+        Refuse("[ Bad SEEK(0)]");
+        return -1;
+    }
+    return fileLen;
+}
+
+// Where the frame search begins: an ID3v2 tag (often with a picture) comes before the first
+// frame, and its bytes could look like a frame sync, so the search starts after it.
+int64_t FrameSearchStart(FILE* f, int64_t fileLen) {
+    uint8_t id3[10];
+    if (!ReadExact(f, id3, 10) || std::memcmp(id3, "ID3", 3) != 0 || id3[6] >= 0x80 ||
+        id3[7] >= 0x80 || id3[8] >= 0x80 || id3[9] >= 0x80)
+        return 0;
+    const int64_t tagLen =
+        (static_cast<int64_t>(id3[6]) << 21) | (id3[7] << 14) | (id3[8] << 7) | id3[9];
+    return std::min(fileLen, 10 + tagLen + ((id3[5] & 0x10) ? 10 : 0));
+}
+
+// Finds the first frame sync from the file position on and copies its 4-byte header. Windows
+// of up to 1000 bytes overlap by 4, so every position is tested.
+bool FindFrameHeader(FILE* f, uint8_t (&header)[4]) {
+    uint8_t win[kSyncWindow];
+    for (;;) {
+        const size_t n = std::fread(win, 1, kSyncWindow, f);
+        if (n == 0) {
+            if (std::ferror(f))
+                return Refuse("[ Bad READ(sync search) ]");
+            return Refuse("[ no mp3 frame header found ]");
+        }
+        for (size_t p = 0; p + 3 < n; ++p) {
+            if (win[p] == 0xFF && (win[p + 1] & 0xE0) == 0xE0) {
+                std::memcpy(header, win + p, 4);
+                return true;
+            }
+        }
+        // A short window was the end of the file: nothing further to search.
+        if (n < kSyncWindow)
+            return Refuse("[ no mp3 frame header found ]");
+        if (fseeko(f, -4, SEEK_CUR) != 0)
+            return Refuse("[ Bad SEEK(0)]");
+    }
+}
+
+// Decodes the MPEG audio frame header (most significant bit first) far enough to know the
+// stream is one, and logs its rate and channels.
+bool CheckFrameHeader(const uint8_t (&hdr)[4]) {
+    const unsigned version = (hdr[1] >> 3) & 3;
+    const unsigned layer = (hdr[1] >> 1) & 3;
+    const unsigned rateIndex = (hdr[2] >> 2) & 3;
+    const unsigned mode = (hdr[3] >> 6) & 3;
+    const unsigned divisor = version == 3 ? 1 : version == 2 ? 2 : 4;
+    if (version == 1 || layer == 0 || rateIndex == 3 || mode == 2)
+        return Refuse("[ Bad mp3 header decode ]");
+    static constexpr DWORD kRates[3] = {44100, 48000, 32000};
+    const DWORD headerRate = kRates[rateIndex] / divisor;
+    const WORD headerChannels = mode == 3 ? 1 : 2;
+    VLOG(INFO,
+         "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat[ decoded mp3 header]");
+    VLOG(INFO,
+         "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat[ %d Hz, %d channels ]",
+         static_cast<int>(headerRate), headerChannels);
+    return true;
+}
+}  // namespace
 
 void CMpg123Deleter::operator()(mpg123_handle_struct* h) const {
     mpg123_delete(h);
@@ -36,74 +112,17 @@ bool CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat() {
          LogAddr(this));
     FILE* f = m_pOwner->GetFile();
     if (f == nullptr)
-        MP3_HDR_FAIL("[ Bad SEEK(end)]");
-    if (fseeko(f, 0, SEEK_END) != 0)
-        MP3_HDR_FAIL("[ Bad SEEK(end)]");
-    const int64_t fileLen = ftello(f);
+        return Refuse("[ Bad SEEK(end)]");
+    const int64_t fileLen = MeasureFile(f);
     if (fileLen < 0)
-        MP3_HDR_FAIL("[ Bad FTELL(filelength)]");
+        return false;
+    if (fseeko(f, FrameSearchStart(f, fileLen), SEEK_SET) != 0)
+        return Refuse("[ Bad SEEK(0)]");
+    uint8_t header[4];
+    if (!FindFrameHeader(f, header) || !CheckFrameHeader(header))
+        return false;
     if (fseeko(f, 0, SEEK_SET) != 0)
-        MP3_HDR_FAIL("[ Bad SEEK(0)]");
-
-    // An ID3v2 tag (often with a picture) comes before the first frame; its bytes could look
-    // like a frame sync, so the search starts after it.
-    uint8_t id3[10];
-    int64_t searchStart = 0;
-    if (ReadExact(f, id3, 10) && std::memcmp(id3, "ID3", 3) == 0 && id3[6] < 0x80 &&
-        id3[7] < 0x80 && id3[8] < 0x80 && id3[9] < 0x80) {
-        const int64_t tagLen =
-            (static_cast<int64_t>(id3[6]) << 21) | (id3[7] << 14) | (id3[8] << 7) | id3[9];
-        searchStart = 10 + tagLen + ((id3[5] & 0x10) ? 10 : 0);
-        if (searchStart > fileLen)
-            searchStart = fileLen;
-    }
-    if (fseeko(f, searchStart, SEEK_SET) != 0)
-        MP3_HDR_FAIL("[ Bad SEEK(0)]");
-
-    // Sync search: windows of up to 1000 bytes overlapping by 4, so every position is tested.
-    uint8_t win[kSyncWindow];
-    const uint8_t* hdr = nullptr;
-    for (;;) {
-        const size_t n = std::fread(win, 1, kSyncWindow, f);
-        if (n == 0) {
-            if (std::ferror(f))
-                MP3_HDR_FAIL("[ Bad READ(sync search) ]");
-            MP3_HDR_FAIL("[ no mp3 frame header found ]");
-        }
-        for (size_t p = 0; p + 3 < n; ++p) {
-            if (win[p] == 0xFF && (win[p + 1] & 0xE0) == 0xE0) {
-                hdr = win + p;
-                break;
-            }
-        }
-        if (hdr != nullptr)
-            break;
-        // A short window was the end of the file: nothing further to search.
-        if (n < kSyncWindow)
-            MP3_HDR_FAIL("[ no mp3 frame header found ]");
-        if (fseeko(f, -4, SEEK_CUR) != 0)
-            MP3_HDR_FAIL("[ Bad SEEK(0)]");
-    }
-
-    // The MPEG audio frame header, most significant bit first.
-    const unsigned version = (hdr[1] >> 3) & 3;
-    const unsigned layer = (hdr[1] >> 1) & 3;
-    const unsigned rateIndex = (hdr[2] >> 2) & 3;
-    const unsigned mode = (hdr[3] >> 6) & 3;
-    const unsigned divisor = version == 3 ? 1 : version == 2 ? 2 : 4;
-    if (version == 1 || layer == 0 || rateIndex == 3 || mode == 2)
-        MP3_HDR_FAIL("[ Bad mp3 header decode ]");
-    static constexpr DWORD kRates[3] = {44100, 48000, 32000};
-    const DWORD headerRate = kRates[rateIndex] / divisor;
-    const WORD headerChannels = mode == 3 ? 1 : 2;
-    VLOG(INFO,
-         "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat[ decoded mp3 header]");
-    VLOG(INFO,
-         "CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat[ %d Hz, %d channels ]",
-         static_cast<int>(headerRate), headerChannels);
-
-    if (fseeko(f, 0, SEEK_SET) != 0)
-        MP3_HDR_FAIL("[ Bad SEEK(0)]");
+        return Refuse("[ Bad SEEK(0)]");
 
     // The decoder that will turn the frames into PCM must be there.
     Mpg123InitOnce();
@@ -111,7 +130,7 @@ bool CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat() {
     m_hDecoder.reset();
     m_hDecoder.reset(mpg123_new(nullptr, &err));
     if (m_hDecoder == nullptr)
-        MP3_HDR_FAIL("[ no mp3 decoder: %s ]", mpg123_plain_strerror(err));
+        return Refuse(StrFormat("[ no mp3 decoder: %s ]", mpg123_plain_strerror(err)));
     mpg123_param(m_hDecoder.get(), MPG123_FLAGS, MPG123_MONO_MIX | MPG123_QUIET | MPG123_GAPLESS,
                  0);
     mpg123_format_none(m_hDecoder.get());
@@ -121,7 +140,7 @@ bool CWaveSourceFromFileFormatMP3::ReadAudioFileHeaderAndSaveFormat() {
     for (size_t i = 0; i < rateCount; ++i)
         mpg123_format(m_hDecoder.get(), rates[i], MPG123_MONO, MPG123_ENC_SIGNED_16);
     if (mpg123_open_feed(m_hDecoder.get()) != MPG123_OK)
-        MP3_HDR_FAIL("[ no mp3 decoder: %s ]", mpg123_strerror(m_hDecoder.get()));
+        return Refuse(StrFormat("[ no mp3 decoder: %s ]", mpg123_strerror(m_hDecoder.get())));
 
     // What the source delivers: 16-bit mono at 48,000 Hz, whatever the stream's own format.
     auto format = std::make_unique<CWaveFormat>();

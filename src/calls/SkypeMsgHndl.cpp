@@ -1,8 +1,7 @@
 #include "calls/SkypeMsgHndl.h"
 
 #include <cassert>
-#include <climits>
-#include <cstdlib>
+#include <string_view>
 
 #include "app/CableNames.h"
 #include "app/Logger.h"
@@ -15,26 +14,10 @@
 #include "calls/UserCollection.h"
 #include "messages/MessageCollection.h"
 #include "platform/Clock.h"
+#include "platform/StrUtil.h"
 #include "skype/SkypeApi.h"
 
 namespace {
-
-int ReadDecimal(const std::string& s) {
-    const long n = std::strtol(s.c_str(), nullptr, 10);
-    if (n > INT_MAX)
-        return INT_MAX;
-    if (n < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(n);
-}
-
-std::string Trim(const std::string& s) {
-    const char* kSpace = " \t\r\n";
-    const size_t b = s.find_first_not_of(kSpace);
-    if (b == std::string::npos)
-        return "";
-    return s.substr(b, s.find_last_not_of(kSpace) - b + 1);
-}
 
 void Queue(const DeviceToSkypeCmd& cmd) {
     QueueSkypeCmd(cmd);
@@ -275,7 +258,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUsers(const SkypeToDeviceCmd& cmd) {
         size_t end = strList.find(',', start);
         if (end == std::string::npos)
             end = strList.size();
-        const std::string strName = Trim(strList.substr(start, end - start));
+        const std::string strName(Trim(std::string_view(strList).substr(start, end - start)));
         start = end + 1;
         // Telephone numbers are no Skype users to ask about.
         if (strName.empty() || IsPhoneNumber(strName))
@@ -297,7 +280,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUser(const SkypeToDeviceCmd& cmd) {
                 VLOG(INFO, "Current Username Fullname: %s", pUser->m_strFullName.c_str());
             break;
         case PROP_BUDDYSTATUS:
-            pUser->SetBuddyStatus(ReadDecimal(cmd.m_strValue));
+            pUser->SetBuddyStatus(ReadLeadingInt(cmd.m_strValue));
             break;
         case PROP_DISPLAYNAME:
             pUser->SetDisplayName(cmd.m_strValue);
@@ -308,7 +291,7 @@ void CSkypeMsgHndl::Skype2DeviceMsgHandleUser(const SkypeToDeviceCmd& cmd) {
             pUser->SetUserStatus(cmd.m_nUserStatus);
             break;
         case PROP_LASTONLINETIMESTAMP:
-            pUser->SetLastOnlineTimestamp(ReadDecimal(cmd.m_strValue));
+            pUser->SetLastOnlineTimestamp(ReadLeadingInt(cmd.m_strValue));
             break;
         default:
             break;

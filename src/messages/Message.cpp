@@ -18,6 +18,7 @@
 #include "messages/MessageAudioStages.h"
 #include "messages/MessageCollection.h"
 #include "platform/Clock.h"
+#include "platform/StrUtil.h"
 
 namespace {
 
@@ -52,19 +53,6 @@ int HexValue(char c) {
     if (c >= 'a' && c <= 'f')
         return c - 'a' + 10;
     return -1;
-}
-
-// Leading decimal digits; none gives 0. Too many digits stop at the largest int.
-int LeadingNumber(const std::string& s) {
-    long long n = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9')
-            break;
-        n = n * 10 + (c - '0');
-        if (n > INT_MAX)
-            return INT_MAX;
-    }
-    return static_cast<int>(n);
 }
 
 bool FileExists(const std::string& path) {
@@ -147,9 +135,13 @@ bool ParseVoiceMessageFileName(const std::string& fileName, CVoiceMessageName& o
     if (fields.size() < 10 || fields[9] != "wav")
         return false;
     out.m_strUserName = DecodeFileNameUser(fields[0]);
+    // Leading digits; none give 0, and too many stop at the largest int.
+    auto leadingNumber = [](const std::string& s) {
+        return static_cast<int>(ParseDecimal(s, 0, INT_MAX).nValue);
+    };
     for (int i = 0; i < 6; ++i)
-        out.m_anTime[i] = LeadingNumber(fields[1 + i]);
-    out.m_nDuration = LeadingNumber(fields[7]);
+        out.m_anTime[i] = leadingNumber(fields[1 + i]);
+    out.m_nDuration = leadingNumber(fields[7]);
     out.m_bHeard = fields[8] != "n";
     std::tm tm{};
     tm.tm_year = out.m_anTime[0] - 1900;

@@ -628,7 +628,6 @@ bool CWindow::CreateWindowOn(CMsgLoop& loop, const std::string& title, bool bTop
         loop.Bind();
     std::lock_guard g(g_mRegistry);
     m_hWnd = g_nextHwnd++;
-    m_strTitle = title;
     m_core = loop.Core();
     g_windows[m_hWnd] = WndEntry{this, m_core, title, bTopLevel};
     return true;

@@ -178,7 +178,6 @@ public:
     bool CreateWindowOn(CMsgLoop& loop, const std::string& title, bool bTopLevel = true);
     void DestroyWindow();
     HWND GetSafeHwnd() const { return m_hWnd; }
-    std::string GetTitle() const { return m_strTitle; }
 
     // Starts timer id with the period, or restarts it when it runs. It first fires period ms
     // from now, then every period ms (at least 10 ms apart) until killed, as WM_TIMER with
@@ -195,7 +194,6 @@ public:
 
 private:
     HWND m_hWnd = 0;
-    std::string m_strTitle;
     std::shared_ptr<CLoopCore> m_core;
 };
 

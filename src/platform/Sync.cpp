@@ -32,11 +32,6 @@ bool CEvent::Wait(uint32_t ms) {
     return true;
 }
 
-bool CEvent::IsSet() const {
-    std::lock_guard g(m_m);
-    return m_bSignalled;
-}
-
 uint32_t GetCurrentThreadId() {
     // Not cached: a forked child's thread must report its own id.
     return static_cast<uint32_t>(::syscall(SYS_gettid));

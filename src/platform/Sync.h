@@ -14,7 +14,6 @@ public:
     void Reset();
     // Waits up to ms milliseconds of the process clock (INFINITE: no limit); true when signalled.
     bool Wait(uint32_t ms = INFINITE);
-    bool IsSet() const;
 
 private:
     mutable std::mutex m_m;

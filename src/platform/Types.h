@@ -18,7 +18,6 @@ using HWND = uintptr_t;
 constexpr HWND HWND_BROADCAST = 0xFFFF;
 constexpr uint32_t INFINITE = 0xFFFFFFFF;
 
-constexpr UINT WM_NULL = 0x0000;
 constexpr UINT WM_DESTROY = 0x0002;
 constexpr UINT WM_CLOSE = 0x0010;
 constexpr UINT WM_QUIT = 0x0012;

@@ -428,7 +428,7 @@ LRESULT CSTL::OnCopyData(HWND hWndFrom, const COPYDATASTRUCT* pBlock) {
     }
     const SkypeToDeviceCmd& rec = *pRecord;
 
-    if (rec.m_nCmd == S2D_ERROR && rec.m_nErrorCode == 68) {
+    if (rec.m_nCmd == S2D_ERROR && rec.m_nErrorCode == SKYPE_ERROR_ACCESS_DENIED) {
         ++m_anCounters[STL_CNT_ERROR_68];
         m_hWndSkypeAPI = 0;
         m_pSender->SetSkypehWnd(0);

@@ -520,10 +520,10 @@ bool IsReplyTo(const DeviceToSkypeCmd& command, const SkypeToDeviceCmd& record) 
     // Errors that still settle a command: hanging up a call that is already gone, and a
     // device the client would not take.
     if (kind == S2D_ERROR) {
-        if (record.m_nErrorCode == 24 && command.m_nType == D2S_SET_CALL &&
-            command.m_nPropertyIndex == PROP_STATUS_FINISHED)
+        if (record.m_nErrorCode == SKYPE_ERROR_CANNOT_HANGUP_INACTIVE_CALL &&
+            command.m_nType == D2S_SET_CALL && command.m_nPropertyIndex == PROP_STATUS_FINISHED)
             return true;
-        if (record.m_nErrorCode == 50 &&
+        if (record.m_nErrorCode == SKYPE_ERROR_CANNOT_SET_DEVICE &&
             (command.m_nType == D2S_SET_AUDIO_IN || command.m_nType == D2S_SET_AUDIO_OUT))
             return true;
     }

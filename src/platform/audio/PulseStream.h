@@ -33,7 +33,6 @@ public:
     // disconnects and posts the close message.
     MMRESULT Close();
 
-    EWaveKind Kind() const { return m_kind; }
     HWAVE Handle() const { return m_hDevice; }
     // The device or its server went away: every buffer has come back.
     bool IsLost() const { return m_bLost; }
