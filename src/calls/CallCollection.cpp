@@ -23,7 +23,7 @@ CCall* CCallCollection::Add(std::unique_ptr<CCall> pCall) {
     if (pEntry && pEntry.get() != pAdded)
         m_vecReplaced.push_back(std::move(pEntry));
     else if (pEntry)
-        pCall.release();  // the same call entered twice: it is ours already
+        static_cast<void>(pCall.release());  // the same call entered twice: it is ours already
     if (pCall)
         pEntry = std::move(pCall);
     PostToMainWnd(WM_REFRESH_PAGE, SHEET_PAGE_DEBUG, 0);

@@ -136,16 +136,16 @@ bool CreatePulseCables(std::string* pError) {
     for (int n = 1; n <= kPulseCableCount; ++n) {
         const std::string sink = PulseCableSinkName(n);
         const std::string description = Quoted(PulseCableDescription(n));
-        if (!FindSink(ctx, sink).bExists &&
-            !LoadModule(ctx, "module-null-sink",
-                        "sink_name=" + sink + " sink_properties=device.description=" + description,
-                        pError))
+        std::string sinkArgs = "sink_name=";
+        sinkArgs.append(sink).append(" sink_properties=device.description=").append(description);
+        if (!FindSink(ctx, sink).bExists && !LoadModule(ctx, "module-null-sink", sinkArgs, pError))
             return false;
-        if (!FindSource(ctx, PulseCableSourceName(n)).bExists &&
-            !LoadModule(ctx, "module-remap-source",
-                        "source_name=" + PulseCableSourceName(n) + " master=" + sink +
-                            ".monitor source_properties=device.description=" + description,
-                        pError))
+        const std::string source = PulseCableSourceName(n);
+        std::string sourceArgs = "source_name=";
+        sourceArgs.append(source).append(" master=").append(sink);
+        sourceArgs.append(".monitor source_properties=device.description=").append(description);
+        if (!FindSource(ctx, source).bExists &&
+            !LoadModule(ctx, "module-remap-source", sourceArgs, pError))
             return false;
     }
     if (Read(ctx).Complete())
