@@ -59,6 +59,13 @@ private:
     CMsgLoop& m_loop;
 };
 
+// Prefix and number appended piece by piece: gcc 12 takes "u" + std::to_string(i) for an
+// overlapping copy (-Wrestrict) at -O2 and above.
+std::string Numbered(const char* prefix, int i) {
+    std::string s = prefix;
+    s += std::to_string(i);
+    return s;
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,7 +82,7 @@ int main(int argc, char** argv) {
     loop.Bind();
     CSkypeSim sim;
     for (int i = 0; i < nCommands; ++i)
-        sim.AddContact("u" + std::to_string(i), "User " + std::to_string(i));
+        sim.AddContact(Numbered("u", i), Numbered("User ", i));
     if (!sim.Start()) {
         std::fprintf(stderr, "vokra-bench-transport: the substitute client does not start\n");
         return 1;
@@ -96,7 +103,7 @@ int main(int argc, char** argv) {
     std::thread producer([&] {
         for (int i = 0; i < nCommands; ++i)
             nQueued += stl.QueueCtrlAckCmd(
-                DeviceToSkypeCmd(D2S_GET_USER, "u" + std::to_string(i), PROP_FULLNAME));
+                DeviceToSkypeCmd(D2S_GET_USER, Numbered("u", i), PROP_FULLNAME));
     });
     stl.Connect();
     const int nExit = loop.Run();
