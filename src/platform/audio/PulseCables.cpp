@@ -1,6 +1,8 @@
 #include "platform/audio/PulseCables.h"
 
+#include <chrono>
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "platform/audio/PulseContext.h"
@@ -168,8 +170,13 @@ bool RemovePulseCables(std::string* pError) {
             !Unload(ctx, FindSink(ctx, PulseCableSinkName(n)), pError))
             return false;
     }
-    if (Read(ctx).None())
-        return true;
+    // The server acknowledges an unload before it has carried it out (it finishes on its next
+    // turn), so the ends may linger for a moment.
+    for (int i = 0; i < 100; ++i) {
+        if (Read(ctx).None())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
     if (pError)
         *pError = "some cable ends are still there";
     return false;
