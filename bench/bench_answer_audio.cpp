@@ -45,9 +45,9 @@ public:
     MMRESULT GetDevName(EWaveKind kind, UINT devId, std::string& name) override {
         return m_pInner->GetDevName(kind, devId, name);
     }
-    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& spec,
+    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
                   CMsgLoop* pCallback) override {
-        const MMRESULT r = m_pInner->Open(kind, phDevice, devId, spec, pCallback);
+        const MMRESULT r = m_pInner->Open(kind, phDevice, devId, pcm, pCallback);
         std::string name;
         if (r == MMSYSERR_NOERROR && devId != WAVE_MAPPER &&
             m_pInner->GetDevName(kind, devId, name) == MMSYSERR_NOERROR) {

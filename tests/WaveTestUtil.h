@@ -29,19 +29,19 @@ inline std::vector<std::unique_ptr<CWaveBuf>> MakeBufs(int n, size_t len) {
     return v;
 }
 
-inline uint32_t BytesPerSec(const CPcmSpec& spec) {
-    return spec.nSamplesPerSec * spec.nChannels * (spec.wBitsPerSample / 8u);
+inline uint32_t BytesPerSec(const CPcmSpec& pcm) {
+    return pcm.nSamplesPerSec * pcm.nChannels * (pcm.wBitsPerSample / 8u);
 }
 
 // A sine of `freq` Hz in the format, the same on every channel; amplitude in 16-bit units.
-inline std::vector<uint8_t> ToneBytes(double freq, const CPcmSpec& spec, size_t frames,
+inline std::vector<uint8_t> ToneBytes(double freq, const CPcmSpec& pcm, size_t frames,
                                       double amp = 12000.0) {
     std::vector<uint8_t> b;
     for (size_t i = 0; i < frames; ++i) {
         const double v =
-            amp * std::sin(2 * M_PI * freq * static_cast<double>(i) / spec.nSamplesPerSec);
-        for (int c = 0; c < spec.nChannels; ++c) {
-            if (spec.wBitsPerSample == 8) {
+            amp * std::sin(2 * M_PI * freq * static_cast<double>(i) / pcm.nSamplesPerSec);
+        for (int c = 0; c < pcm.nChannels; ++c) {
+            if (pcm.wBitsPerSample == 8) {
                 b.push_back(static_cast<uint8_t>(std::lround(v / 256.0) + 128));
             } else {
                 const auto s = static_cast<uint16_t>(static_cast<int16_t>(std::lround(v)));
@@ -54,9 +54,9 @@ inline std::vector<uint8_t> ToneBytes(double freq, const CPcmSpec& spec, size_t 
 }
 
 // The first channel of PCM bytes, in 16-bit units.
-inline std::vector<double> FirstChannel(const std::vector<uint8_t>& b, const CPcmSpec& spec) {
-    const size_t bytes = spec.wBitsPerSample / 8u;
-    const size_t align = bytes * spec.nChannels;
+inline std::vector<double> FirstChannel(const std::vector<uint8_t>& b, const CPcmSpec& pcm) {
+    const size_t bytes = pcm.wBitsPerSample / 8u;
+    const size_t align = bytes * pcm.nChannels;
     std::vector<double> v;
     for (size_t i = 0; i + align <= b.size(); i += align)
         v.push_back(bytes == 1 ? (b[i] - 128) * 256.0

@@ -111,9 +111,9 @@ bool CWaveSinkToAudioDevice::Start() {
     m_uDstBufLen = WaveBufferSize(m_OutFormat, m_uPeriod);
 
     HWAVE h = 0;
-    const CPcmSpec spec{m_OutFormat.nChannels, m_OutFormat.nSamplesPerSec,
-                        m_OutFormat.wBitsPerSample};
-    const MMRESULT rc = WaveDevices().Open(EWaveKind::Out, &h, m_uDevId, spec, &Loop());
+    const CPcmSpec pcm{m_OutFormat.nChannels, m_OutFormat.nSamplesPerSec,
+                       m_OutFormat.wBitsPerSample};
+    const MMRESULT rc = WaveDevices().Open(EWaveKind::Out, &h, m_uDevId, pcm, &Loop());
     if (rc != MMSYSERR_NOERROR) {
         m_hWaveOut = 0;
         LogWaveOutError(rc, h, __LINE__);

@@ -52,8 +52,8 @@ bool CWaveSourceFromAudioDevice::Init(uint32_t devId, const CWaveFormat* format)
     SetFormat(std::make_unique<CWaveFormat>(*format));
 
     HWAVE h = 0;
-    const CPcmSpec spec{format->nChannels, format->nSamplesPerSec, format->wBitsPerSample};
-    const MMRESULT rc = WaveDevices().Open(EWaveKind::In, &h, m_uDevId, spec, &Loop());
+    const CPcmSpec pcm{format->nChannels, format->nSamplesPerSec, format->wBitsPerSample};
+    const MMRESULT rc = WaveDevices().Open(EWaveKind::In, &h, m_uDevId, pcm, &Loop());
     if (rc != MMSYSERR_NOERROR) {
         LogWaveInError(rc, h, __LINE__);
         return false;

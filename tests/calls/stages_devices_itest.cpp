@@ -29,8 +29,8 @@ public:
         m_vData = Samples16(samples);
         m_hdr.lpData = m_vData.data();
         m_hdr.dwBufferLength = static_cast<DWORD>(m_vData.size());
-        const CPcmSpec spec{1, 16000, 16};
-        return WaveDevices().Open(EWaveKind::Out, &m_h, list.GetDevIdByName(device), spec, loop) ==
+        const CPcmSpec pcm{1, 16000, 16};
+        return WaveDevices().Open(EWaveKind::Out, &m_h, list.GetDevIdByName(device), pcm, loop) ==
                    MMSYSERR_NOERROR &&
                WaveDevices().Prepare(m_h, &m_hdr) == MMSYSERR_NOERROR &&
                WaveDevices().Queue(m_h, &m_hdr) == MMSYSERR_NOERROR;

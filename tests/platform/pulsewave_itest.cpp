@@ -129,7 +129,7 @@ TEST_F(PulseWaveTest, RefusesBadFormatsDevicesAndHandles) {
     struct Case {
         const char* what;
         UINT devId;
-        CPcmSpec spec;
+        CPcmSpec pcm;
         MMRESULT expected;
     } cases[] = {
         {"24-bit samples", WAVE_MAPPER, {1, 48000, 24}, WAVERR_BADFORMAT},
@@ -139,7 +139,7 @@ TEST_F(PulseWaveTest, RefusesBadFormatsDevicesAndHandles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(m_pBackend->Open(EWaveKind::Out, &h, c.devId, c.spec, &m_inbox.Loop()),
+        EXPECT_EQ(m_pBackend->Open(EWaveKind::Out, &h, c.devId, c.pcm, &m_inbox.Loop()),
                   c.expected);
     }
     CBuffer b(100);

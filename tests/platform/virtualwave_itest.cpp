@@ -33,9 +33,9 @@ protected:
         }
         m_rec.Pump();
     }
-    HWAVE Open(EWaveKind kind, UINT id, const CPcmSpec& spec) {
+    HWAVE Open(EWaveKind kind, UINT id, const CPcmSpec& pcm) {
         HWAVE h = 0;
-        EXPECT_EQ(m_wave.Open(kind, &h, id, spec, m_rec.Loop()), MMSYSERR_NOERROR);
+        EXPECT_EQ(m_wave.Open(kind, &h, id, pcm, m_rec.Loop()), MMSYSERR_NOERROR);
         return h;
     }
     void QueueAll(HWAVE h, std::vector<std::unique_ptr<CWaveBuf>>& bufs) {
@@ -104,7 +104,7 @@ TEST_F(VirtualWaveTest, OpenRefusesUnknownDevicesFormatsAndASecondRecorder) {
         const char* what;
         EWaveKind kind;
         UINT id;
-        CPcmSpec spec;
+        CPcmSpec pcm;
         MMRESULT expected;
     } cases[] = {
         {"no such id", EWaveKind::Out, 3, kMono16_48k, MMSYSERR_BADDEVICEID},
@@ -123,7 +123,7 @@ TEST_F(VirtualWaveTest, OpenRefusesUnknownDevicesFormatsAndASecondRecorder) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         HWAVE h = 0;
-        EXPECT_EQ(m_wave.Open(c.kind, &h, c.id, c.spec, m_rec.Loop()), c.expected);
+        EXPECT_EQ(m_wave.Open(c.kind, &h, c.id, c.pcm, m_rec.Loop()), c.expected);
         EXPECT_EQ(h != 0, c.expected == MMSYSERR_NOERROR);
         if (h != 0)
             open.push_back(h);

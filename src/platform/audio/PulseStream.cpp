@@ -22,28 +22,28 @@ MMRESULT ResultFromError(int error) {
 
 }  // namespace
 
-CPulseStream::CPulseStream(CPulseContext& ctx, EWaveKind kind, HWAVE hDevice, const CPcmSpec& spec,
+CPulseStream::CPulseStream(CPulseContext& ctx, EWaveKind kind, HWAVE hDevice, const CPcmSpec& pcm,
                            CMsgLoop* pCallback)
-    : m_ctx(ctx), m_kind(kind), m_hDevice(hDevice), m_spec(spec), m_pCallback(pCallback) {}
+    : m_ctx(ctx), m_kind(kind), m_hDevice(hDevice), m_pcm(pcm), m_pCallback(pCallback) {}
 
 CPulseStream::~CPulseStream() {
     Disconnect();
 }
 
-bool CPulseStream::ToSampleSpec(const CPcmSpec& spec, pa_sample_spec* pSpec) {
-    if (spec.wBitsPerSample == 16)
+bool CPulseStream::ToSampleSpec(const CPcmSpec& pcm, pa_sample_spec* pSpec) {
+    if (pcm.wBitsPerSample == 16)
         pSpec->format = PA_SAMPLE_S16LE;
-    else if (spec.wBitsPerSample == 8)
+    else if (pcm.wBitsPerSample == 8)
         pSpec->format = PA_SAMPLE_U8;
     else
         return false;
-    pSpec->rate = spec.nSamplesPerSec;
-    pSpec->channels = static_cast<uint8_t>(spec.nChannels);
-    return spec.nChannels <= PA_CHANNELS_MAX && pa_sample_spec_valid(pSpec);
+    pSpec->rate = pcm.nSamplesPerSec;
+    pSpec->channels = static_cast<uint8_t>(pcm.nChannels);
+    return pcm.nChannels <= PA_CHANNELS_MAX && pa_sample_spec_valid(pSpec);
 }
 
 MMRESULT CPulseStream::Open(const char* devName) {
-    if (!ToSampleSpec(m_spec, &m_sampleSpec))
+    if (!ToSampleSpec(m_pcm, &m_sampleSpec))
         return WAVERR_BADFORMAT;
     if (!m_ctx.IsAlive())
         return MMSYSERR_NODRIVER;

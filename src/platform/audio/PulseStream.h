@@ -13,14 +13,14 @@ class CMsgLoop;
 
 class CPulseStream {
 public:
-    CPulseStream(CPulseContext& ctx, EWaveKind kind, HWAVE hDevice, const CPcmSpec& spec,
+    CPulseStream(CPulseContext& ctx, EWaveKind kind, HWAVE hDevice, const CPcmSpec& pcm,
                  CMsgLoop* pCallback);
     virtual ~CPulseStream();
     CPulseStream(const CPulseStream&) = delete;
     CPulseStream& operator=(const CPulseStream&) = delete;
 
-    // The sample spec for a device format; false when libpulse cannot carry it.
-    static bool ToSampleSpec(const CPcmSpec& spec, pa_sample_spec* pSpec);
+    // The sample layout for a device format; false when libpulse cannot carry it.
+    static bool ToSampleSpec(const CPcmSpec& pcm, pa_sample_spec* pSpec);
 
     // Connects to the device named devName (null: the server's default) and waits until the
     // stream runs. Posts the open message on success.
@@ -63,7 +63,7 @@ private:
 
     const EWaveKind m_kind;
     const HWAVE m_hDevice;
-    const CPcmSpec m_spec;
+    const CPcmSpec m_pcm;
     CMsgLoop* const m_pCallback;
     bool m_bLost = false;
 };

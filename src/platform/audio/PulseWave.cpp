@@ -17,7 +17,7 @@ public:
     const char* Name() const override { return "pulse"; }
     UINT GetNumDevs(EWaveKind kind) override;
     MMRESULT GetDevName(EWaveKind kind, UINT devId, std::string& name) override;
-    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& spec,
+    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
                   CMsgLoop* pCallback) override;
     MMRESULT Prepare(HWAVE hDevice, WAVEHDR* pHdr) override;
     MMRESULT Unprepare(HWAVE hDevice, WAVEHDR* pHdr) override;
@@ -96,12 +96,12 @@ MMRESULT CPulseWaveBackend::DeviceName(EWaveKind kind, UINT devId, const char** 
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT CPulseWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& spec,
+MMRESULT CPulseWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
                                  CMsgLoop* pCallback) {
     if (!phDevice || !pCallback)
         return MMSYSERR_INVALPARAM;
     pa_sample_spec ss;
-    if (!CPulseStream::ToSampleSpec(spec, &ss))
+    if (!CPulseStream::ToSampleSpec(pcm, &ss))
         return WAVERR_BADFORMAT;
     CPulseLock lock(m_ctx);
     if (!m_ctx.IsAlive())
@@ -112,9 +112,9 @@ MMRESULT CPulseWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId, co
     const HWAVE h = m_hNext++;
     std::unique_ptr<CPulseStream> pStream;
     if (kind == EWaveKind::Out)
-        pStream = std::make_unique<CPulsePlayback>(m_ctx, kind, h, spec, pCallback);
+        pStream = std::make_unique<CPulsePlayback>(m_ctx, kind, h, pcm, pCallback);
     else
-        pStream = std::make_unique<CPulseRecord>(m_ctx, kind, h, spec, pCallback);
+        pStream = std::make_unique<CPulseRecord>(m_ctx, kind, h, pcm, pCallback);
     if (MMRESULT r = pStream->Open(devName); r != MMSYSERR_NOERROR)
         return r;
     m_streams.emplace(h, std::move(pStream));

@@ -52,11 +52,11 @@ CVirtualDeviceDesc Builtin(const char* name, EWaveKind kind, int cable, bool bDe
     return d;
 }
 
-bool FormatInRange(const CPcmSpec& spec) {
-    return spec.nSamplesPerSec >= CVirtualWaveBackend::kMinRate &&
-           spec.nSamplesPerSec <= CVirtualWaveBackend::kMaxRate &&
-           (spec.nChannels == 1 || spec.nChannels == 2) &&
-           (spec.wBitsPerSample == 8 || spec.wBitsPerSample == 16);
+bool FormatInRange(const CPcmSpec& pcm) {
+    return pcm.nSamplesPerSec >= CVirtualWaveBackend::kMinRate &&
+           pcm.nSamplesPerSec <= CVirtualWaveBackend::kMaxRate &&
+           (pcm.nChannels == 1 || pcm.nChannels == 2) &&
+           (pcm.wBitsPerSample == 8 || pcm.wBitsPerSample == 16);
 }
 }  // namespace
 
@@ -68,7 +68,7 @@ struct CVirtualWaveBackend::CStream {
     HWAVE h = 0;
     EWaveKind kind = EWaveKind::Out;
     std::shared_ptr<CDevice> pDev;
-    CPcmSpec spec;
+    CPcmSpec pcm;
     CMsgLoop* pCallback = nullptr;
     std::deque<WAVEHDR*> queue;
     bool bDead = false;       // its device was removed
@@ -135,8 +135,8 @@ MMRESULT CVirtualWaveBackend::GetDevName(EWaveKind kind, UINT devId, std::string
     return MMSYSERR_NOERROR;
 }
 
-MMRESULT CVirtualWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId,
-                                   const CPcmSpec& spec, CMsgLoop* pCallback) {
+MMRESULT CVirtualWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
+                                   CMsgLoop* pCallback) {
     if (phDevice == nullptr || pCallback == nullptr)
         return MMSYSERR_INVALPARAM;
     std::lock_guard g(m_m);
@@ -152,8 +152,8 @@ MMRESULT CVirtualWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId,
     if (!pDev)
         return MMSYSERR_BADDEVICEID;
     const auto& rates = pDev->desc.vRates;
-    if (!FormatInRange(spec) || (!rates.empty() && std::find(rates.begin(), rates.end(),
-                                                             spec.nSamplesPerSec) == rates.end()))
+    if (!FormatInRange(pcm) || (!rates.empty() && std::find(rates.begin(), rates.end(),
+                                                            pcm.nSamplesPerSec) == rates.end()))
         return WAVERR_BADFORMAT;
     if (kind == EWaveKind::In)
         for (const auto& [h, s] : m_streams)
@@ -164,13 +164,13 @@ MMRESULT CVirtualWaveBackend::Open(EWaveKind kind, HWAVE* phDevice, UINT devId,
     s->h = m_hNext++;
     s->kind = kind;
     s->pDev = pDev;
-    s->spec = spec;
+    s->pcm = pcm;
     s->pCallback = pCallback;
     const uint64_t now = Clock().NowMs();
     s->pace.Begin(now);
     if (s->Cable() != 0) {
-        const bool ok = kind == EWaveKind::Out ? s->resampler.Init(spec.nSamplesPerSec, kCableRate)
-                                               : s->resampler.Init(kCableRate, spec.nSamplesPerSec);
+        const bool ok = kind == EWaveKind::Out ? s->resampler.Init(pcm.nSamplesPerSec, kCableRate)
+                                               : s->resampler.Init(kCableRate, pcm.nSamplesPerSec);
         if (!ok)
             return MMSYSERR_ERROR;
         auto& pCable = m_cables[s->Cable()];
@@ -433,7 +433,7 @@ void CVirtualWaveBackend::ProcessLocked(uint64_t nowMs) {
 void CVirtualWaveBackend::ProcessStepLocked(uint64_t nowMs) {
     for (auto& [h, s] : m_streams)
         if (s->kind == EWaveKind::Out && !s->bDead)
-            PlayLocked(*s, s->pace.Due(nowMs, s->spec.nSamplesPerSec), nowMs);
+            PlayLocked(*s, s->pace.Due(nowMs, s->pcm.nSamplesPerSec), nowMs);
 
     for (auto& [nCable, pCable] : m_cables) {
         const size_t n = pCable->pace.Due(nowMs, kCableRate);
@@ -459,17 +459,17 @@ void CVirtualWaveBackend::ProcessStepLocked(uint64_t nowMs) {
 
     for (auto& [h, s] : m_streams)
         if (s->kind == EWaveKind::In && !s->bDead && s->Cable() == 0)
-            RecordLocked(*s, {}, s->pace.Due(nowMs, s->spec.nSamplesPerSec));
+            RecordLocked(*s, {}, s->pace.Due(nowMs, s->pcm.nSamplesPerSec));
 }
 
 void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs) {
-    const uint32_t align = PcmBlockAlign(s.spec);
+    const uint32_t align = PcmBlockAlign(s.pcm);
     const bool bToCable = s.Cable() != 0;
     // Silence until the moment the first buffer came.
     uint64_t lead = 0;
     if (s.uFreshSinceMs != UINT64_MAX) {
         const uint64_t since = nowMs > s.uFreshSinceMs ? nowMs - s.uFreshSinceMs : 0;
-        lead = frames - std::min<uint64_t>(frames, since * s.spec.nSamplesPerSec / 1000);
+        lead = frames - std::min<uint64_t>(frames, since * s.pcm.nSamplesPerSec / 1000);
         frames -= lead;
         s.uFreshSinceMs = UINT64_MAX;
     }
@@ -493,7 +493,7 @@ void CVirtualWaveBackend::PlayLocked(CStream& s, uint64_t frames, uint64_t nowMs
         return;
     // A player is continuous: what its queue lacks it plays as silence.
     s.vFloat.assign(lead * kChannels, 0.0f);
-    PcmToCable(s.vPcm.data(), s.vPcm.size() / align, s.spec, s.vFloat);
+    PcmToCable(s.vPcm.data(), s.vPcm.size() / align, s.pcm, s.vFloat);
     s.vFloat.resize(s.vFloat.size() + frames * kChannels, 0.0f);
     s.resampler.Process(s.vFloat.data(), s.vFloat.size() / kChannels, s.vFifo);
     if (s.vFifo.size() > kMaxFifoFrames * kChannels)
@@ -508,15 +508,15 @@ void CVirtualWaveBackend::RecordLocked(CStream& s, const std::vector<float>& cab
     if (s.Cable() != 0) {
         s.vFloat.clear();
         s.resampler.Process(cableFrames.data(), cableFrames.size() / kChannels, s.vFloat);
-        CableToPcm(s.vFloat.data(), s.vFloat.size() / kChannels, s.spec, s.vPcm);
+        CableToPcm(s.vFloat.data(), s.vFloat.size() / kChannels, s.pcm, s.vPcm);
     } else {
-        s.vPcm.assign(silentFrames * PcmBlockAlign(s.spec), s.spec.wBitsPerSample == 8 ? 128 : 0);
+        s.vPcm.assign(silentFrames * PcmBlockAlign(s.pcm), s.pcm.wBitsPerSample == 8 ? 128 : 0);
     }
     FillLocked(s, s.vPcm.data(), s.vPcm.size());
 }
 
 void CVirtualWaveBackend::FillLocked(CStream& s, const uint8_t* data, size_t len) {
-    const uint32_t align = PcmBlockAlign(s.spec);
+    const uint32_t align = PcmBlockAlign(s.pcm);
     // What finds no buffer is lost, as with any device that overruns.
     while (!s.queue.empty()) {
         WAVEHDR* pHdr = s.queue.front();

@@ -48,7 +48,7 @@ public:
     const char* Name() const override { return "virtual"; }
     UINT GetNumDevs(EWaveKind kind) override;
     MMRESULT GetDevName(EWaveKind kind, UINT devId, std::string& name) override;
-    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& spec,
+    MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
                   CMsgLoop* pCallback) override;
     MMRESULT Prepare(HWAVE hDevice, WAVEHDR* pHdr) override;
     MMRESULT Unprepare(HWAVE hDevice, WAVEHDR* pHdr) override;

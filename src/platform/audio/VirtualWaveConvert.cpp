@@ -27,30 +27,30 @@ void PutSample(float v, WORD bits, std::vector<uint8_t>& out) {
 }
 }  // namespace
 
-void PcmToCable(const uint8_t* data, size_t frames, const CPcmSpec& spec, std::vector<float>& out) {
-    const size_t sampleBytes = spec.wBitsPerSample / 8u;
-    const size_t align = PcmBlockAlign(spec);
+void PcmToCable(const uint8_t* data, size_t frames, const CPcmSpec& pcm, std::vector<float>& out) {
+    const size_t sampleBytes = pcm.wBitsPerSample / 8u;
+    const size_t align = PcmBlockAlign(pcm);
     out.reserve(out.size() + frames * kChannels);
     for (size_t i = 0; i < frames; ++i) {
         const uint8_t* f = data + i * align;
-        const float left = SampleAt(f, spec.wBitsPerSample);
+        const float left = SampleAt(f, pcm.wBitsPerSample);
         const float right =
-            spec.nChannels > 1 ? SampleAt(f + sampleBytes, spec.wBitsPerSample) : left;
+            pcm.nChannels > 1 ? SampleAt(f + sampleBytes, pcm.wBitsPerSample) : left;
         out.push_back(left);
         out.push_back(right);
     }
 }
 
-void CableToPcm(const float* in, size_t frames, const CPcmSpec& spec, std::vector<uint8_t>& out) {
-    out.reserve(out.size() + frames * PcmBlockAlign(spec));
+void CableToPcm(const float* in, size_t frames, const CPcmSpec& pcm, std::vector<uint8_t>& out) {
+    out.reserve(out.size() + frames * PcmBlockAlign(pcm));
     for (size_t i = 0; i < frames; ++i) {
         const float left = in[kChannels * i];
         const float right = in[kChannels * i + 1];
-        if (spec.nChannels == 1) {
-            PutSample((left + right) / 2.0f, spec.wBitsPerSample, out);
+        if (pcm.nChannels == 1) {
+            PutSample((left + right) / 2.0f, pcm.wBitsPerSample, out);
         } else {
-            PutSample(left, spec.wBitsPerSample, out);
-            PutSample(right, spec.wBitsPerSample, out);
+            PutSample(left, pcm.wBitsPerSample, out);
+            PutSample(right, pcm.wBitsPerSample, out);
         }
     }
 }

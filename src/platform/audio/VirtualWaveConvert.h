@@ -9,15 +9,15 @@
 
 struct soxr;
 
-// Appends `frames` frames of PCM in `spec` to `out` as interleaved float stereo (mono on both
+// Appends `frames` frames of PCM in `pcm` to `out` as interleaved float stereo (mono on both
 // channels).
-void PcmToCable(const uint8_t* data, size_t frames, const CPcmSpec& spec, std::vector<float>& out);
-// Appends the frames of interleaved float stereo `in` to `out` as PCM in `spec` (mono: the mean
+void PcmToCable(const uint8_t* data, size_t frames, const CPcmSpec& pcm, std::vector<float>& out);
+// Appends the frames of interleaved float stereo `in` to `out` as PCM in `pcm` (mono: the mean
 // of the two channels), rounded and clipped.
-void CableToPcm(const float* in, size_t frames, const CPcmSpec& spec, std::vector<uint8_t>& out);
+void CableToPcm(const float* in, size_t frames, const CPcmSpec& pcm, std::vector<uint8_t>& out);
 // Bytes per frame of the format.
-inline uint32_t PcmBlockAlign(const CPcmSpec& spec) {
-    return static_cast<uint32_t>(spec.nChannels) * (spec.wBitsPerSample / 8u);
+inline uint32_t PcmBlockAlign(const CPcmSpec& pcm) {
+    return static_cast<uint32_t>(pcm.nChannels) * (pcm.wBitsPerSample / 8u);
 }
 
 // A streaming stereo float resampler on libsoxr; a pass-through when both rates are equal.

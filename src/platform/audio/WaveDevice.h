@@ -85,7 +85,7 @@ public:
 
     // Opens device devId (or WAVE_MAPPER) with the format; its buffers come back to pCallback,
     // which must outlive the device. MM_WOM_OPEN / MM_WIM_OPEN is posted first.
-    virtual MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& spec,
+    virtual MMRESULT Open(EWaveKind kind, HWAVE* phDevice, UINT devId, const CPcmSpec& pcm,
                           CMsgLoop* pCallback) = 0;
     virtual MMRESULT Prepare(HWAVE hDevice, WAVEHDR* pHdr) = 0;
     // WAVERR_STILLPLAYING while the buffer is queued.
