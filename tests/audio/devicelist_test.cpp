@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "LogCapture.h"
+#include "WaveTestUtil.h"
 #include "app/CableNames.h"
 #include "audio/AudioCtrl.h"
 #include "audio/CableSearch.h"
@@ -14,38 +15,7 @@
 
 namespace {
 
-// Lists the names it is given; a name query for an id in m_failAt fails. Opens nothing.
-class CNamesBackend : public IWaveBackend {
-public:
-    CNamesBackend(std::vector<std::string> out, std::vector<std::string> in)
-        : m_vOut(std::move(out)), m_vIn(std::move(in)) {}
-    const char* Name() const override { return "names"; }
-    UINT GetNumDevs(EWaveKind kind) override { return static_cast<UINT>(Of(kind).size()); }
-    MMRESULT GetDevName(EWaveKind kind, UINT devId, std::string& name) override {
-        if (devId >= Of(kind).size() || static_cast<int>(devId) == m_nFailAt)
-            return MMSYSERR_BADDEVICEID;
-        name = Of(kind)[devId];
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Open(EWaveKind, HWAVE*, UINT, const CPcmSpec&, CMsgLoop*) override {
-        return MMSYSERR_NODRIVER;
-    }
-    MMRESULT Prepare(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Unprepare(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Queue(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Start(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Stop(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Reset(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Close(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-
-    int m_nFailAt = -1;
-
-private:
-    const std::vector<std::string>& Of(EWaveKind kind) const {
-        return kind == EWaveKind::Out ? m_vOut : m_vIn;
-    }
-    std::vector<std::string> m_vOut, m_vIn;
-};
+using wavetest::CNamesBackend;
 
 class DeviceListTest : public testing::Test {
 protected:

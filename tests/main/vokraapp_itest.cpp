@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "WaveTestUtil.h"
 #include "app/CableNames.h"
 #include "app/ShellTestSupport.h"
 #include "app/StringTable.h"
@@ -16,33 +17,6 @@
 #include "platform/audio/VirtualWave.h"
 
 namespace {
-
-// Lists only the names it is given; opens nothing.
-class CListedDevices : public IWaveBackend {
-public:
-    explicit CListedDevices(std::vector<std::string> names) : m_vNames(std::move(names)) {}
-    const char* Name() const override { return "listed"; }
-    UINT GetNumDevs(EWaveKind) override { return static_cast<UINT>(m_vNames.size()); }
-    MMRESULT GetDevName(EWaveKind, UINT devId, std::string& name) override {
-        if (devId >= m_vNames.size())
-            return MMSYSERR_BADDEVICEID;
-        name = m_vNames[devId];
-        return MMSYSERR_NOERROR;
-    }
-    MMRESULT Open(EWaveKind, HWAVE*, UINT, const CPcmSpec&, CMsgLoop*) override {
-        return MMSYSERR_NODRIVER;
-    }
-    MMRESULT Prepare(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Unprepare(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Queue(HWAVE, WAVEHDR*) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Start(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Stop(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Reset(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-    MMRESULT Close(HWAVE) override { return MMSYSERR_INVALHANDLE; }
-
-private:
-    std::vector<std::string> m_vNames;
-};
 
 class CSheetWatch : public IVokraWndListener {
 public:
@@ -112,7 +86,8 @@ TEST_F(VokraAppTest, ASecondStartShowsTheFirstOnesAboutPageAndTouchesNothing) {
 
 TEST_F(VokraAppTest, MissingCablesEndTheStartWithText602) {
     const std::string c1 = "Vokra Virtual Cable 1";
-    SetWaveBackend(std::make_unique<CListedDevices>(std::vector<std::string>{"Speakers", c1}));
+    SetWaveBackend(std::make_unique<wavetest::CNamesBackend>(
+        std::vector<std::string>{"Speakers", c1}, std::vector<std::string>{}));
     CVokraApp app;
     app.SetLockFolder(m_strLock);
     EXPECT_FALSE(app.InitInstance(m_loop));
